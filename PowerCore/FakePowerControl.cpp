@@ -1,0 +1,44 @@
+#include "FakePowerControl.h"
+
+#include <cerrno>
+
+Expected<quint32, PowerError> FakePowerControl::createAssertion(AssertionKind kind)
+{
+    QMutexLocker locker(&m_lock);
+    if (m_createFailure)
+        return Unexpected(*m_createFailure);
+    // Identifiers are never reused; once the supply is spent, creation is
+    // refused rather than wrapping around onto identifiers still held.
+    if (m_nextID == 0)
+        return Unexpected(PowerError::assertionCreateFailed(-ENOSPC));
+    const quint32 id = m_nextID++;
+    m_active.insert(id, kind);
+    return id;
+}
+
+Expected<void, PowerError> FakePowerControl::releaseAssertion(quint32 id)
+{
+    QMutexLocker locker(&m_lock);
+    if (m_releaseFailure)
+        return Unexpected(*m_releaseFailure);
+    m_active.remove(id);
+    return {};
+}
+
+void FakePowerControl::failCreate(std::optional<PowerError> error)
+{
+    QMutexLocker locker(&m_lock);
+    m_createFailure = error;
+}
+
+void FakePowerControl::failRelease(std::optional<PowerError> error)
+{
+    QMutexLocker locker(&m_lock);
+    m_releaseFailure = error;
+}
+
+QList<AssertionKind> FakePowerControl::activeKinds() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_active.values();
+}

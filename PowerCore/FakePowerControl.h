@@ -1,0 +1,31 @@
+#pragma once
+
+#include "PowerControlling.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+
+#include <optional>
+
+// An in-memory assertion table with injectable failures, for the fixture
+// mode and for tests. Safe to use from any thread.
+class FakePowerControl : public PowerControlling
+{
+public:
+    Expected<quint32, PowerError> createAssertion(AssertionKind kind) override;
+    Expected<void, PowerError> releaseAssertion(quint32 id) override;
+
+    // Sets, or with no error clears, the failure every later call returns.
+    void failCreate(std::optional<PowerError> error = std::nullopt);
+    void failRelease(std::optional<PowerError> error = std::nullopt);
+
+    QList<AssertionKind> activeKinds() const;
+
+private:
+    mutable QMutex m_lock;
+    quint32 m_nextID = 1;
+    QHash<quint32, AssertionKind> m_active;
+    std::optional<PowerError> m_createFailure;
+    std::optional<PowerError> m_releaseFailure;
+};

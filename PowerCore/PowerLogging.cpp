@@ -1,0 +1,3 @@
+#include "PowerLogging.h"
+
+Q_LOGGING_CATEGORY(lcPowerController, "com.quorvel.WakoraApp.PowerController")

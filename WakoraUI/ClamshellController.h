@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ClamshellServicing.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+// The one place in the interface that knows the lid-closed state: the last
+// known state, the last failed switch's message, and a didChange() after
+// every change of either (also when the values stay the same).
+// Main thread only.
+class ClamshellController : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *didChangeNotification = "ClamshellController.didChange";
+
+    explicit ClamshellController(std::shared_ptr<ClamshellServicing> service, QObject *parent = nullptr);
+    ~ClamshellController() override;
+
+    ClamshellServicing &service() const { return *m_service; }
+    ClamshellState state() const { return m_state; }
+    std::optional<QString> lastError() const { return m_lastError; }
+
+    // Absent on success, otherwise the message the caller shows. On failure
+    // the state is re-read first, so views snap back to the real position.
+    QCoro::Task<std::optional<QString>> setEnabledAwaiting(bool enabled);
+
+public Q_SLOTS:
+    // Starts a refresh and returns at once.
+    void refresh();
+
+Q_SIGNALS:
+    void didChange();
+
+private:
+    QCoro::Task<> refreshNow();
+
+    std::shared_ptr<ClamshellServicing> m_service;
+    ClamshellState m_state;
+    std::optional<QString> m_lastError;
+};

@@ -1,0 +1,39 @@
+#include "ClamshellPresentation.h"
+
+#include <QCoreApplication>
+
+QString clamshellWarningText()
+{
+    static const QString text = QCoreApplication::translate("WakoraUI",
+        "덮개를 닫아도 Mac이 잠들지 않습니다. 가방에 넣으면 과열되거나 배터리가 빠르게 소모될 수 있습니다.");
+    return text;
+}
+
+ClamshellPresentation ClamshellPresentation::of(const ClamshellState &state)
+{
+    const bool on = state.activation != ClamshellActivation::off;
+    switch (state.approval) {
+    case ClamshellApproval::enabled:
+        switch (state.activation) {
+        case ClamshellActivation::off:
+            return { false, true, std::nullopt, false, false };
+        case ClamshellActivation::ownedByApp:
+            return { true, true, std::nullopt, false, true };
+        case ClamshellActivation::onOutsideApp:
+            return { true, false,
+                QCoreApplication::translate(
+                    "WakoraUI", "시스템에서 이미 켜져 있습니다. 이 앱은 이 설정을 변경하지 않습니다."),
+                false, true };
+        }
+        break;
+    case ClamshellApproval::requiresApproval:
+        return { on, false,
+            QCoreApplication::translate(
+                "WakoraUI", "이 기능을 사용하려면 시스템 설정의 로그인 항목에서 Wakora를 허용해야 합니다."),
+            true, on };
+    case ClamshellApproval::notRegistered:
+    case ClamshellApproval::notFound:
+        return { on, true, std::nullopt, false, on };
+    }
+    Q_UNREACHABLE();
+}
