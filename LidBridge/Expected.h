@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cassert>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -25,6 +26,10 @@ template <typename E> Unexpected(E) -> Unexpected<E>;
 template <typename T, typename E> class Expected
 {
 public:
+    Expected() requires std::is_default_constructible_v<T>
+        : m_storage(std::in_place_index<0>)
+    {
+    }
     Expected(T value)
         : m_storage(std::in_place_index<0>, std::move(value))
     { }

@@ -18,7 +18,7 @@
 //
 //     auto once = std::make_shared<ReplyOnce<qint64>>();
 //     ... hand `once` to the reply handler, the error handler and a timer ...
-//     const auto result = co_await *once;
+//     const auto result = co_await once->result();
 template <typename T> class ReplyOnce
 {
 public:
@@ -53,25 +53,41 @@ public:
         return m_result.has_value();
     }
 
-    bool await_ready() const { return isDone(); }
+    class Awaiter
+    {
+    public:
+        explicit Awaiter(ReplyOnce &once)
+            : m_once(once)
+        {
+        }
+        bool await_ready() const { return m_once.isDone(); }
+        bool await_suspend(std::coroutine_handle<> waiter) { return m_once.suspend(waiter); }
+        Result await_resume() const { return m_once.delivered(); }
 
-    bool await_suspend(std::coroutine_handle<> waiter)
+    private:
+        ReplyOnce &m_once;
+    };
+
+    // Waits for the first result. One caller awaits a ReplyOnce.
+    Awaiter result() { return Awaiter(*this); }
+
+private:
+    bool suspend(std::coroutine_handle<> waiter)
     {
         std::lock_guard locker(m_lock);
         if (m_result)
-            return false; // completed between await_ready() and here
+            return false; // completed between the readiness check and here
         m_waiter = waiter;
         m_dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
         return true;
     }
 
-    Result await_resume()
+    Result delivered() const
     {
         std::lock_guard locker(m_lock);
         return *m_result;
     }
 
-private:
     static void schedule(std::coroutine_handle<> waiter, QAbstractEventDispatcher *dispatcher)
     {
         // The event dispatcher is a QObject living in the awaiting thread, so a

@@ -1,0 +1,201 @@
+#include "FakePowerControl.h"
+#include "PowerController.h"
+
+#include <QSignalSpy>
+#include <QTimeZone>
+#include <QTest>
+
+// The controller over the in-memory backend: what it creates and releases,
+// what it remembers, and what it announces.
+class TestPowerController : public QObject
+{
+    Q_OBJECT
+
+    std::shared_ptr<FakePowerControl> control;
+    QDateTime clock;
+    std::unique_ptr<PowerController> controller;
+
+private Q_SLOTS:
+    void init()
+    {
+        control = std::make_shared<FakePowerControl>();
+        clock = QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+        controller = std::make_unique<PowerController>(control, [this] { return clock; });
+    }
+
+    void assertionKindsAreFixed()
+    {
+        QCOMPARE(allAssertionKinds.size(), 2u);
+        QCOMPARE(allAssertionKinds[0], AssertionKind::systemSleep);
+        QCOMPARE(allAssertionKinds[1], AssertionKind::displaySleep);
+        QCOMPARE(assertionKindFromRaw(0), AssertionKind::systemSleep);
+        QCOMPARE(assertionKindFromRaw(1), AssertionKind::displaySleep);
+        QVERIFY(!assertionKindFromRaw(2));
+        QVERIFY(!assertionKindFromRaw(-1));
+        QCOMPARE(assertionName(AssertionKind::systemSleep), QStringLiteral("Wakora: prevent system sleep"));
+        QCOMPARE(assertionName(AssertionKind::displaySleep), QStringLiteral("Wakora: prevent display sleep"));
+        QCOMPARE(assertionType(AssertionKind::systemSleep), QStringLiteral("PreventUserIdleSystemSleep"));
+    }
+
+    void errorTextForms()
+    {
+        QCOMPARE(PowerError::assertionCreateFailed(5).errorDescription(),
+                 QStringLiteral("assertionCreateFailed(code: 5)"));
+        QCOMPARE(PowerError::assertionReleaseFailed(-3).errorDescription(),
+                 QStringLiteral("assertionReleaseFailed(code: -3)"));
+        QVERIFY(PowerError::assertionCreateFailed(5) != PowerError::assertionReleaseFailed(5));
+        QVERIFY(PowerError::assertionCreateFailed(5) != PowerError::assertionCreateFailed(6));
+    }
+
+    void enablingCreatesOneAssertionAndAnnouncesIt()
+    {
+        QSignalSpy changes(controller.get(), &PowerToggling::didChange);
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(!controller->isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(control->activeKinds(), QList<AssertionKind>{AssertionKind::systemSleep});
+        QCOMPARE(controller->activeSince(), clock);
+        QCOMPARE(changes.count(), 1);
+
+        // The same state again: no second assertion, no announcement.
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QCOMPARE(control->activeKinds().size(), 1);
+        QCOMPARE(changes.count(), 1);
+        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QCOMPARE(changes.count(), 1);
+    }
+
+    void activeSinceSpansTheWholeAwakePeriod()
+    {
+        const QDateTime start = clock;
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        clock = clock.addSecs(10);
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QCOMPARE(controller->activeSince(), start);
+        clock = clock.addSecs(10);
+        QVERIFY(controller->setEnabledNow(false, AssertionKind::systemSleep));
+        QCOMPARE(controller->activeSince(), start);
+        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QVERIFY(!controller->activeSince());
+
+        // A new period starts at its own time.
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QCOMPARE(controller->activeSince(), clock);
+    }
+
+    void refusedCreationChangesNothing()
+    {
+        QSignalSpy changes(controller.get(), &PowerToggling::didChange);
+        control->failCreate(PowerError::assertionCreateFailed(5));
+        for (int attempt = 0; attempt < 2; ++attempt) { // the failure stays until cleared
+            const auto result = controller->setEnabledNow(true, AssertionKind::systemSleep);
+            QVERIFY(!result);
+            QCOMPARE(result.error(), PowerError::assertionCreateFailed(5));
+        }
+        QVERIFY(!controller->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(!controller->activeSince());
+        QCOMPARE(changes.count(), 0);
+
+        control->failCreate();
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QCOMPARE(changes.count(), 1);
+    }
+
+    void refusedReleaseKeepsTheSameIdentifierForTheRetry()
+    {
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        const QDateTime since = *controller->activeSince();
+        QSignalSpy changes(controller.get(), &PowerToggling::didChange);
+
+        control->failRelease(PowerError::assertionReleaseFailed(-3));
+        QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 1: assertionReleaseFailed(code: -3)");
+        const auto refused = controller->setEnabledNow(false, AssertionKind::displaySleep);
+        QVERIFY(!refused);
+        QCOMPARE(refused.error(), PowerError::assertionReleaseFailed(-3));
+        QVERIFY(controller->isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(controller->activeSince(), since);
+        QCOMPARE(changes.count(), 0);
+
+        // Re-enabling while held does not create a second assertion.
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QCOMPARE(control->activeKinds().size(), 1);
+
+        control->failRelease();
+        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QVERIFY(control->activeKinds().isEmpty()); // identifier 1 was the one released
+        QCOMPARE(changes.count(), 1);
+    }
+
+    void releaseAllGoesInOrderAndSurvivesFailures()
+    {
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+
+        control->failRelease(PowerError::assertionReleaseFailed(1));
+        QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 2: assertionReleaseFailed(code: 1)");
+        QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 1: assertionReleaseFailed(code: 1)");
+        controller->releaseAll();
+        QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(controller->isEnabled(AssertionKind::displaySleep));
+
+        control->failRelease();
+        QList<bool> systemHeldAtEachChange;
+        connect(controller.get(), &PowerToggling::didChange, this,
+                [&] { systemHeldAtEachChange.append(controller->isEnabled(AssertionKind::systemSleep)); });
+        controller->releaseAll();
+        QCOMPARE(systemHeldAtEachChange, (QList<bool>{false, false})); // system sleep first, then display
+        QVERIFY(control->activeKinds().isEmpty());
+        QVERIFY(!controller->activeSince());
+    }
+
+    void releaseAllContinuesPastOneRefusedKind()
+    {
+        // Only the first release is refused: the second kind must still go.
+        struct FlakyControl : FakePowerControl {
+            int releases = 0;
+            Expected<void, PowerError> releaseAssertion(quint32 id) override
+            {
+                if (releases++ == 0)
+                    return Unexpected(PowerError::assertionReleaseFailed(16));
+                return FakePowerControl::releaseAssertion(id);
+            }
+        };
+        auto flaky = std::make_shared<FlakyControl>();
+        PowerController local(flaky);
+        QVERIFY(local.setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(local.setEnabledNow(true, AssertionKind::displaySleep));
+        QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 1: assertionReleaseFailed(code: 16)");
+        local.releaseAll();
+        QVERIFY(local.isEnabled(AssertionKind::systemSleep));
+        QVERIFY(!local.isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(flaky->activeKinds(), QList<AssertionKind>{AssertionKind::systemSleep});
+    }
+
+    void fakeHandsOutFreshIdentifiers()
+    {
+        FakePowerControl fake;
+        QCOMPARE(fake.createAssertion(AssertionKind::systemSleep).value(), 1u);
+        QCOMPARE(fake.createAssertion(AssertionKind::displaySleep).value(), 2u);
+        QVERIFY(fake.releaseAssertion(1));
+        QCOMPARE(fake.createAssertion(AssertionKind::systemSleep).value(), 3u);
+        QCOMPARE(fake.activeKinds().size(), 2);
+        QVERIFY(fake.releaseAssertion(42)); // unknown identifiers release quietly
+        QCOMPARE(fake.activeKinds().size(), 2);
+    }
+
+    void asynchronousToggleReportsTheErrorText()
+    {
+        control->failCreate(PowerError::assertionCreateFailed(5));
+        const auto refused = QCoro::waitFor(controller->setEnabled(true, AssertionKind::systemSleep));
+        QVERIFY(!refused);
+        QCOMPARE(refused.error(), QStringLiteral("assertionCreateFailed(code: 5)"));
+        control->failCreate();
+        QVERIFY(QCoro::waitFor(controller->setEnabled(true, AssertionKind::systemSleep)));
+        QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
+        QCOMPARE(controller->ownerPID(), qint32(QCoreApplication::applicationPid()));
+        QVERIFY(controller->isAvailable());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPowerController)
+#include "tst_powercontroller.moc"
