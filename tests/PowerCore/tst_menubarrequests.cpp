@@ -4,8 +4,8 @@
 #include "PowerController.h"
 
 #include <QSignalSpy>
-#include <QTimeZone>
 #include <QTest>
+#include <QTimeZone>
 
 // The agent's request handling over a real controller, and the agent's identity.
 class TestMenuBarRequests : public QObject
@@ -26,14 +26,14 @@ private Q_SLOTS:
     void stateCarriesBitsAndTheStartTime()
     {
         MenuBarRequests requests(controller.get());
-        QCOMPARE(requests.state(), (MenuBarRequests::State{0, 0}));
+        QCOMPARE(requests.state(), (MenuBarRequests::State{ 0, 0 }));
 
         QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
         QCOMPARE(requests.state().assertions, 2);
         QCOMPARE(requests.state().activeSince, 1'700'000'000.25);
 
         QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
-        QCOMPARE(requests.state(), (MenuBarRequests::State{3, 1'700'000'000.25}));
+        QCOMPARE(requests.state(), (MenuBarRequests::State{ 3, 1'700'000'000.25 }));
 
         QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
         QCOMPARE(requests.state().assertions, 1);
@@ -43,7 +43,7 @@ private Q_SLOTS:
     {
         MenuBarRequests requests(controller.get());
         QSignalSpy changes(controller.get(), &PowerToggling::didChange);
-        for (const qint64 kind : {qint64(2), qint64(-1), qint64(1) << 40}) {
+        for (const qint64 kind : { qint64(2), qint64(-1), qint64(1) << 40 }) {
             const auto reply = QCoro::waitFor(requests.setAssertion(kind, true));
             QCOMPARE(reply, std::optional<QString>(QStringLiteral("Invalid kind")));
         }
@@ -56,7 +56,7 @@ private Q_SLOTS:
         MenuBarRequests requests(controller.get());
         control->failCreate(PowerError::assertionCreateFailed(5));
         QCOMPARE(QCoro::waitFor(requests.setAssertion(0, true)),
-                 std::optional<QString>(QStringLiteral("assertionCreateFailed(code: 5)")));
+            std::optional<QString>(QStringLiteral("assertionCreateFailed(code: 5)")));
         QCOMPARE(requests.state().assertions, 0);
 
         control->failCreate();
@@ -79,12 +79,12 @@ private Q_SLOTS:
         QCOMPARE(MenuBarService::machServiceName(), MenuBarService::bundleIdentifier());
         QCOMPARE(MenuBarService::bundleIdentifier(), QStringLiteral("Q4WX7KD2RM.com.quorvel.WakoraApp.MenuBar"));
         QCOMPARE(MenuBarService::mainAppRequirement(),
-                 QStringLiteral("identifier \"com.quorvel.WakoraApp\" and anchor apple generic and certificate "
-                                "leaf[subject.OU] = \"Q4WX7KD2RM\""));
+            QStringLiteral("identifier \"com.quorvel.WakoraApp\" and anchor apple generic and certificate "
+                           "leaf[subject.OU] = \"Q4WX7KD2RM\""));
         QCOMPARE(MenuBarService::menuBarRequirement(),
-                 QStringLiteral("identifier \"Q4WX7KD2RM.com.quorvel.WakoraApp.MenuBar\" and anchor apple generic "
-                                "and certificate leaf[subject.OU] = \"Q4WX7KD2RM\""));
-        for (const QString &text : {MenuBarService::mainAppRequirement(), MenuBarService::menuBarRequirement()}) {
+            QStringLiteral("identifier \"Q4WX7KD2RM.com.quorvel.WakoraApp.MenuBar\" and anchor apple generic "
+                           "and certificate leaf[subject.OU] = \"Q4WX7KD2RM\""));
+        for (const QString &text : { MenuBarService::mainAppRequirement(), MenuBarService::menuBarRequirement() }) {
             QVERIFY(text.endsWith(QLatin1Char('"')));
             QCOMPARE(text.count(QLatin1Char('"')), 4);
         }

@@ -2,8 +2,8 @@
 #include "PowerController.h"
 
 #include <QSignalSpy>
-#include <QTimeZone>
 #include <QTest>
+#include <QTimeZone>
 
 // The controller over the in-memory backend: what it creates and releases,
 // what it remembers, and what it announces.
@@ -39,10 +39,10 @@ private Q_SLOTS:
 
     void errorTextForms()
     {
-        QCOMPARE(PowerError::assertionCreateFailed(5).errorDescription(),
-                 QStringLiteral("assertionCreateFailed(code: 5)"));
+        QCOMPARE(
+            PowerError::assertionCreateFailed(5).errorDescription(), QStringLiteral("assertionCreateFailed(code: 5)"));
         QCOMPARE(PowerError::assertionReleaseFailed(-3).errorDescription(),
-                 QStringLiteral("assertionReleaseFailed(code: -3)"));
+            QStringLiteral("assertionReleaseFailed(code: -3)"));
         QVERIFY(PowerError::assertionCreateFailed(5) != PowerError::assertionReleaseFailed(5));
         QVERIFY(PowerError::assertionCreateFailed(5) != PowerError::assertionCreateFailed(6));
     }
@@ -53,7 +53,7 @@ private Q_SLOTS:
         QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
         QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
         QVERIFY(!controller->isEnabled(AssertionKind::displaySleep));
-        QCOMPARE(control->activeKinds(), QList<AssertionKind>{AssertionKind::systemSleep});
+        QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
         QCOMPARE(controller->activeSince(), clock);
         QCOMPARE(changes.count(), 1);
 
@@ -141,9 +141,9 @@ private Q_SLOTS:
         control->failRelease();
         QList<bool> systemHeldAtEachChange;
         connect(controller.get(), &PowerToggling::didChange, this,
-                [&] { systemHeldAtEachChange.append(controller->isEnabled(AssertionKind::systemSleep)); });
+            [&] { systemHeldAtEachChange.append(controller->isEnabled(AssertionKind::systemSleep)); });
         controller->releaseAll();
-        QCOMPARE(systemHeldAtEachChange, (QList<bool>{false, false})); // system sleep first, then display
+        QCOMPARE(systemHeldAtEachChange, (QList<bool>{ false, false })); // system sleep first, then display
         QVERIFY(control->activeKinds().isEmpty());
         QVERIFY(!controller->activeSince());
     }
@@ -168,7 +168,7 @@ private Q_SLOTS:
         local.releaseAll();
         QVERIFY(local.isEnabled(AssertionKind::systemSleep));
         QVERIFY(!local.isEnabled(AssertionKind::displaySleep));
-        QCOMPARE(flaky->activeKinds(), QList<AssertionKind>{AssertionKind::systemSleep});
+        QCOMPARE(flaky->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
     }
 
     void fakeHandsOutFreshIdentifiers()

@@ -13,7 +13,7 @@ class TestReplyOnce : public QObject
 {
     Q_OBJECT
 
-    template<typename T>
+    template <typename T>
     static QCoro::Task<typename ReplyOnce<T>::Result> await(std::shared_ptr<ReplyOnce<T>> once, QThread **resumedOn)
     {
         auto result = co_await once->result();
