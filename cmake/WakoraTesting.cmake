@@ -13,6 +13,7 @@ function(wakora_add_tests module)
         add_executable(${target} ${source})
         set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
         target_link_libraries(${target} PRIVATE Qt6::Test ${ARG_LIBRARIES})
+        target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
         add_test(NAME ${module}.${short} COMMAND ${target})
         set_tests_properties(${module}.${short} PROPERTIES
             LABELS "${ARG_LABELS}"

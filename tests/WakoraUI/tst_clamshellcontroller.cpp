@@ -1,36 +1,9 @@
 #include "ClamshellController.h"
 #include "ClamshellPresentation.h"
+#include "ScriptedClamshellService.h"
 
 #include <QSignalSpy>
 #include <QTest>
-
-namespace {
-
-// Answers with what the test sets; setEnabled() fails while `failure` is set.
-class ScriptedService : public ClamshellServicing
-{
-public:
-    ClamshellState current{ ClamshellApproval::enabled, ClamshellActivation::off };
-    std::optional<QString> failure;
-    int stateQueries = 0;
-    int opened = 0;
-
-    QCoro::Task<ClamshellState> currentState() override
-    {
-        ++stateQueries;
-        co_return current;
-    }
-    QCoro::Task<Expected<ClamshellState, QString>> setEnabled(bool enabled) override
-    {
-        if (failure)
-            co_return Unexpected(*failure);
-        current.activation = enabled ? ClamshellActivation::ownedByApp : ClamshellActivation::off;
-        co_return current;
-    }
-    void openSettings() override { ++opened; }
-};
-
-} // namespace
 
 class TestClamshellController : public QObject
 {
@@ -99,7 +72,7 @@ private Q_SLOTS:
 
     void startsUnregisteredUntilTheFirstRefresh()
     {
-        auto service = std::make_shared<ScriptedService>();
+        auto service = std::make_shared<ScriptedClamshellService>();
         ClamshellController controller(service);
         QSignalSpy changes(&controller, &ClamshellController::didChange);
         QCOMPARE(controller.state(), (ClamshellState{ ClamshellApproval::notRegistered, ClamshellActivation::off }));
@@ -110,7 +83,7 @@ private Q_SLOTS:
 
     void lostConnectionRefreshes()
     {
-        auto service = std::make_shared<ScriptedService>();
+        auto service = std::make_shared<ScriptedClamshellService>();
         ClamshellController controller(service);
         QSignalSpy changes(&controller, &ClamshellController::didChange);
         QVERIFY(changes.wait(1000));
@@ -124,7 +97,7 @@ private Q_SLOTS:
 
     void theServiceOutlivesItsController()
     {
-        auto service = std::make_shared<ScriptedService>();
+        auto service = std::make_shared<ScriptedClamshellService>();
         {
             ClamshellController controller(service);
         }
@@ -135,7 +108,7 @@ private Q_SLOTS:
 
     void successfulSwitchClearsTheLastError()
     {
-        auto service = std::make_shared<ScriptedService>();
+        auto service = std::make_shared<ScriptedClamshellService>();
         ClamshellController controller(service);
         QSignalSpy changes(&controller, &ClamshellController::didChange);
         QVERIFY(changes.wait(1000));
@@ -154,7 +127,7 @@ private Q_SLOTS:
 
     void failedSwitchSnapsBackToTheRealState()
     {
-        auto service = std::make_shared<ScriptedService>();
+        auto service = std::make_shared<ScriptedClamshellService>();
         ClamshellController controller(service);
         QSignalSpy changes(&controller, &ClamshellController::didChange);
         QVERIFY(changes.wait(1000));

@@ -1,0 +1,181 @@
+#include "StatusItemController.h"
+
+#include "ClamshellController.h"
+#include "ClamshellPresentation.h"
+#include "PowerToggling.h"
+#include "Symbols.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QMenuBar>
+
+Q_LOGGING_CATEGORY(lcStatusItem, "com.quorvel.WakoraApp.StatusItem")
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("WakoraUI", text);
+}
+
+QCoro::Task<> toggleKind(QPointer<StatusItemController> controller, QPointer<PowerToggling> power, AssertionKind kind,
+    bool enabled, std::function<void(const QString &)> onError)
+{
+    if (!power)
+        co_return;
+    const auto result = co_await power->setEnabled(enabled, kind);
+    if (!controller)
+        co_return;
+    if (!result && onError)
+        onError(tr("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
+    controller->sync();
+}
+
+} // namespace
+
+StatusItemController::StatusItemController(PowerToggling *powerController, bool showsStatusItem,
+    ClamshellController *clamshell, std::function<void()> onOpenWindow, std::function<void(const QString &)> onError,
+    QObject *parent)
+    : QObject(parent)
+    , m_powerController(powerController)
+    , m_clamshell(clamshell)
+    , m_onOpenWindow(std::move(onOpenWindow))
+    , m_onError(std::move(onError))
+{
+    if (showsStatusItem) {
+        m_statusItem = std::make_unique<QSystemTrayIcon>();
+        m_statusItem->setObjectName(QStringLiteral("statusItem"));
+        m_statusItem->setToolTip(QStringLiteral("Wakora"));
+        m_statusMenu.reset(buildControlMenu(nullptr));
+        m_statusItem->setContextMenu(m_statusMenu.get());
+        // A left click opens the same menu, as a status item does.
+        connect(m_statusItem.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+            if (why == QSystemTrayIcon::Trigger && m_statusMenu)
+                m_statusMenu->popup(QCursor::pos());
+        });
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            qCWarning(lcStatusItem, "No system tray is available: Wakora runs on without its icon");
+        m_statusItem->show();
+    }
+    sync();
+    if (m_powerController)
+        connect(m_powerController, &PowerToggling::didChange, this, &StatusItemController::sync);
+    if (m_clamshell)
+        connect(m_clamshell, &ClamshellController::didChange, this, &StatusItemController::sync);
+}
+
+StatusItemController::~StatusItemController() = default;
+
+QMenu *StatusItemController::buildControlMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    auto addToggle = [&](AssertionKind kind, const char *title, const QString &identifier) {
+        QAction *item = menu->addAction(tr(title));
+        item->setObjectName(identifier);
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] { toggle(item); });
+        m_toggleItems[kind].append(item);
+    };
+    addToggle(AssertionKind::systemSleep, "잠자기 방지", QStringLiteral("menu.systemSleep"));
+    addToggle(AssertionKind::displaySleep, "디스플레이 켜 두기", QStringLiteral("menu.displaySleep"));
+    if (m_clamshell) {
+        QAction *item = menu->addAction(tr("덮개를 닫아도 유지"));
+        item->setObjectName(QStringLiteral("menu.clamshell"));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, &StatusItemController::toggleClamshell);
+        m_clamshellItems.append(item);
+    }
+    menu->addSeparator();
+    QAction *open = menu->addAction(tr("창 열기…"));
+    open->setObjectName(QStringLiteral("menu.openWindow"));
+    connect(open, &QAction::triggered, this, &StatusItemController::openWindow);
+    QAction *quit = menu->addAction(tr("종료"));
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    return menu;
+}
+
+void StatusItemController::addControlMenu(QWidget *target)
+{
+    QMenu *menu = buildControlMenu(target);
+    menu->setTitle(tr("제어"));
+    const QList<QAction *> items = menu->actions();
+    if (!items.isEmpty()) {
+        QAction *quit = items.last();
+        menu->removeAction(quit);
+        quit->deleteLater();
+    }
+    const QList<QAction *> existing = target->actions();
+    const qsizetype index = std::max<qsizetype>(existing.size() - 1, 0);
+    QAction *before = index < existing.size() ? existing.at(index) : nullptr;
+    QAction *entry = menu->menuAction();
+    entry->setText(tr("제어"));
+    target->insertAction(before, entry);
+    sync();
+}
+
+void StatusItemController::sync()
+{
+    bool anyEnabled = false;
+    for (auto it = m_toggleItems.begin(); it != m_toggleItems.end(); ++it) {
+        const bool enabled = m_powerController && m_powerController->isEnabled(it.key());
+        anyEnabled = anyEnabled || enabled;
+        for (const auto &item : std::as_const(it.value())) {
+            if (item)
+                item->setChecked(enabled);
+        }
+    }
+    if (m_powerController) {
+        for (const AssertionKind kind : allAssertionKinds)
+            anyEnabled = anyEnabled || m_powerController->isEnabled(kind);
+    }
+
+    bool clamshellOn = false;
+    if (m_clamshell) {
+        const auto shown = ClamshellPresentation::of(m_clamshell->state());
+        clamshellOn = shown.isOn;
+        for (const auto &item : std::as_const(m_clamshellItems)) {
+            if (!item)
+                continue;
+            item->setChecked(shown.isOn);
+            item->setEnabled(shown.showsSettingsButton || shown.isEnabled);
+        }
+    }
+
+    m_iconName = anyEnabled || clamshellOn ? QStringLiteral("moon.zzz.fill") : QStringLiteral("moon.zzz");
+    if (m_statusItem)
+        m_statusItem->setIcon(symbolIcon(m_iconName));
+}
+
+void StatusItemController::toggle(QAction *sender)
+{
+    for (auto it = m_toggleItems.cbegin(); it != m_toggleItems.cend(); ++it) {
+        if (!it.value().contains(sender))
+            continue;
+        if (!m_powerController)
+            return;
+        const AssertionKind kind = it.key();
+        toggleKind(this, m_powerController, kind, !m_powerController->isEnabled(kind), m_onError);
+        return;
+    }
+}
+
+void StatusItemController::toggleClamshell()
+{
+    if (!m_clamshell)
+        return;
+    const auto shown = ClamshellPresentation::of(m_clamshell->state());
+    if (shown.showsSettingsButton) {
+        openWindow();
+        return;
+    }
+    // The controller's own change notification brings the menu up to date;
+    // a failure stays in its lastError for the window to show.
+    m_clamshell->setEnabledAwaiting(!shown.isOn);
+}
+
+void StatusItemController::openWindow()
+{
+    if (m_onOpenWindow)
+        m_onOpenWindow();
+}

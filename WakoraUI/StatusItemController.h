@@ -1,0 +1,61 @@
+#pragma once
+
+#include "AssertionKind.h"
+
+#include <QAction>
+#include <QHash>
+#include <QList>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+#include <functional>
+#include <memory>
+
+class ClamshellController;
+class PowerToggling;
+
+// The small control menu: one switch per assertion kind, the lid-closed
+// switch, "open window" and "quit". In the agent it owns the tray icon; in
+// the main application the same menu becomes a submenu of the menu bar.
+// Every menu it builds is kept in step by sync(). Main thread only.
+class StatusItemController : public QObject
+{
+    Q_OBJECT
+
+public:
+    StatusItemController(PowerToggling *powerController, bool showsStatusItem, ClamshellController *clamshell,
+        std::function<void()> onOpenWindow, std::function<void(const QString &)> onError, QObject *parent = nullptr);
+    ~StatusItemController() override;
+
+    // Adds the control menu, without its quit item, as the submenu "제어"
+    // before the last entry of `menu` (a QMenuBar or a QMenu).
+    void addControlMenu(QWidget *menu);
+
+    // The tray icon, when this controller shows one.
+    QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
+    QMenu *statusMenu() const { return m_statusMenu.get(); }
+
+    // The name of the symbol the icon currently shows.
+    QString iconName() const { return m_iconName; }
+
+public Q_SLOTS:
+    void sync();
+    void toggle(QAction *sender);
+    void toggleClamshell();
+    void openWindow();
+
+private:
+    QMenu *buildControlMenu(QWidget *parent);
+
+    QPointer<PowerToggling> m_powerController;
+    QPointer<ClamshellController> m_clamshell;
+    std::function<void()> m_onOpenWindow;
+    std::function<void(const QString &)> m_onError;
+    std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    std::unique_ptr<QMenu> m_statusMenu;
+    QHash<AssertionKind, QList<QPointer<QAction>>> m_toggleItems;
+    QList<QPointer<QAction>> m_clamshellItems;
+    QString m_iconName;
+};

@@ -1,0 +1,8 @@
+#include "Symbols.h"
+
+QIcon symbolIcon(const QString &name)
+{
+    QIcon icon(QStringLiteral(":/symbols/") + name);
+    icon.setIsMask(true);
+    return icon;
+}

@@ -1,0 +1,185 @@
+#include "ClamshellController.h"
+#include "FakePowerControl.h"
+#include "PowerController.h"
+#include "ScriptedClamshellService.h"
+#include "StatusItemController.h"
+
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+
+// The control menu over a real controller with the in-memory backend.
+class TestStatusItemController : public QObject
+{
+    Q_OBJECT
+
+    std::shared_ptr<FakePowerControl> control;
+    std::unique_ptr<PowerController> power;
+    std::shared_ptr<ScriptedClamshellService> service;
+    std::unique_ptr<ClamshellController> clamshell;
+    int windowOpened = 0;
+    QStringList errors;
+
+    std::unique_ptr<StatusItemController> makeController(bool withClamshell)
+    {
+        return std::make_unique<StatusItemController>(
+            power.get(), true, withClamshell ? clamshell.get() : nullptr, [this] { ++windowOpened; },
+            [this](const QString &text) { errors << text; });
+    }
+
+    static QStringList identifiers(const QMenu *menu)
+    {
+        QStringList names;
+        for (const QAction *action : menu->actions())
+            names << (action->isSeparator() ? QStringLiteral("-") : action->objectName());
+        return names;
+    }
+
+    static QAction *item(const QMenu *menu, const QString &identifier)
+    {
+        for (QAction *action : menu->actions()) {
+            if (action->objectName() == identifier)
+                return action;
+        }
+        return nullptr;
+    }
+
+    void settleClamshell(ClamshellState state)
+    {
+        service->current = state;
+        QSignalSpy changes(clamshell.get(), &ClamshellController::didChange);
+        clamshell->refresh();
+        QVERIFY(changes.count() > 0 || changes.wait(1000));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        control = std::make_shared<FakePowerControl>();
+        power = std::make_unique<PowerController>(control);
+        service = std::make_shared<ScriptedClamshellService>();
+        clamshell = std::make_unique<ClamshellController>(service);
+        windowOpened = 0;
+        errors.clear();
+    }
+
+    void menuWithoutLidClosedItem()
+    {
+        auto controller = makeController(false);
+        const QMenu *menu = controller->statusMenu();
+        QVERIFY(menu);
+        QCOMPARE(identifiers(menu),
+            (QStringList{ QStringLiteral("menu.systemSleep"), QStringLiteral("menu.displaySleep"), QStringLiteral("-"),
+                QStringLiteral("menu.openWindow"), QString() }));
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("종료"));
+        QCOMPARE(controller->statusItem()->objectName(), QStringLiteral("statusItem"));
+        QCOMPARE(controller->iconName(), QStringLiteral("moon.zzz"));
+
+        QVERIFY(power->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(item(menu, QStringLiteral("menu.displaySleep"))->isChecked());
+        QVERIFY(!item(menu, QStringLiteral("menu.systemSleep"))->isChecked());
+        QCOMPARE(controller->iconName(), QStringLiteral("moon.zzz.fill"));
+    }
+
+    void choosingAnItemTogglesItsKind()
+    {
+        auto controller = makeController(false);
+        QAction *system = item(controller->statusMenu(), QStringLiteral("menu.systemSleep"));
+        system->trigger();
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(system->isChecked());
+        system->trigger();
+        QTRY_VERIFY(!power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(!system->isChecked());
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aRefusedToggleIsReportedAndTheMenuSnapsBack()
+    {
+        auto controller = makeController(false);
+        control->failCreate(PowerError::assertionCreateFailed(-13));
+        QAction *display = item(controller->statusMenu(), QStringLiteral("menu.displaySleep"));
+        display->trigger();
+        QTRY_COMPARE(errors.size(), 1);
+        QCOMPARE(errors.first(), QStringLiteral("설정을 변경하지 못했습니다. (assertionCreateFailed(code: -13))"));
+        QVERIFY(!display->isChecked());
+    }
+
+    void lidClosedOutsideTheAppIsCheckedAndDisabled()
+    {
+        auto controller = makeController(true);
+        settleClamshell({ ClamshellApproval::enabled, ClamshellActivation::onOutsideApp });
+        QAction *lid = item(controller->statusMenu(), QStringLiteral("menu.clamshell"));
+        QVERIFY(lid);
+        QVERIFY(lid->isChecked());
+        QVERIFY(!lid->isEnabled());
+        QCOMPARE(controller->iconName(), QStringLiteral("moon.zzz.fill")); // no power kind held
+    }
+
+    void lidClosedNeedingApprovalOpensTheWindowInstead()
+    {
+        auto controller = makeController(true);
+        settleClamshell({ ClamshellApproval::requiresApproval, ClamshellActivation::off });
+        QAction *lid = item(controller->statusMenu(), QStringLiteral("menu.clamshell"));
+        QVERIFY(lid->isEnabled());
+        lid->trigger();
+        QCOMPARE(windowOpened, 1);
+        QTest::qWait(10);
+        QCOMPARE(service->switchRequests, 0);
+    }
+
+    void lidClosedItemSwitchesThroughTheController()
+    {
+        auto controller = makeController(true);
+        settleClamshell({ ClamshellApproval::enabled, ClamshellActivation::off });
+        QAction *lid = item(controller->statusMenu(), QStringLiteral("menu.clamshell"));
+        lid->trigger();
+        QTRY_COMPARE(service->switchRequests, 1);
+        QTRY_VERIFY(lid->isChecked());
+        QCOMPARE(clamshell->state().activation, ClamshellActivation::ownedByApp);
+    }
+
+    void controlMenuGoesBeforeTheLastEntry_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::newRow("empty") << 0;
+        QTest::newRow("one") << 1;
+        QTest::newRow("three") << 3;
+    }
+
+    void controlMenuGoesBeforeTheLastEntry()
+    {
+        QFETCH(int, entries);
+        QMenuBar bar;
+        for (int i = 0; i < entries; ++i)
+            bar.addMenu(QStringLiteral("menu %1").arg(i));
+        auto controller = std::make_unique<StatusItemController>(power.get(), false, clamshell.get(), nullptr, nullptr);
+        QVERIFY(!controller->statusItem());
+        controller->addControlMenu(&bar);
+
+        const QList<QAction *> actions = bar.actions();
+        QCOMPARE(actions.size(), entries + 1);
+        QAction *control = actions.at(std::max(entries - 1, 0));
+        QCOMPARE(control->text(), QStringLiteral("제어"));
+        QVERIFY(control->menu());
+        QCOMPARE(identifiers(control->menu()),
+            (QStringList{ QStringLiteral("menu.systemSleep"), QStringLiteral("menu.displaySleep"),
+                QStringLiteral("menu.clamshell"), QStringLiteral("-"), QStringLiteral("menu.openWindow") }));
+    }
+
+    void everyMenuStaysInStep()
+    {
+        auto controller = makeController(true);
+        QMenuBar bar;
+        bar.addMenu(QStringLiteral("윈도우"));
+        controller->addControlMenu(&bar);
+        QVERIFY(power->setEnabledNow(true, AssertionKind::systemSleep));
+        const QMenu *submenu = bar.actions().first()->menu();
+        QVERIFY(item(submenu, QStringLiteral("menu.systemSleep"))->isChecked());
+        QVERIFY(item(controller->statusMenu(), QStringLiteral("menu.systemSleep"))->isChecked());
+        QVERIFY(!item(submenu, QStringLiteral("menu.displaySleep"))->isChecked());
+    }
+};
+
+QTEST_MAIN(TestStatusItemController)
+#include "tst_statusitemcontroller.moc"
