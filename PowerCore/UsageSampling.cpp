@@ -1,0 +1,31 @@
+#include "UsageSampling.h"
+
+#include "UsageStore.h"
+
+#include <QSet>
+
+namespace UsageSampling {
+
+QStringList appNames(const QList<ProcessAssertion> &assertions, qint32 ownPID, const AppNameLookup &appName)
+{
+    QSet<qint32> seen;
+    QStringList names;
+    for (const ProcessAssertion &assertion : assertions) {
+        if (assertion.pid == ownPID || seen.contains(assertion.pid))
+            continue;
+        seen.insert(assertion.pid);
+        if (auto name = appName(assertion.pid))
+            names.append(std::move(*name));
+    }
+    return names;
+}
+
+void powerChanged(const std::optional<QDateTime> &activeSince, UsageStore &store)
+{
+    if (activeSince)
+        store.sessionStarted();
+    else
+        store.sessionEnded();
+}
+
+} // namespace UsageSampling

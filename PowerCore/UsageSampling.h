@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ProcessAssertion.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class UsageStore;
+
+// The two steps of recording usage that do not depend on where the facts
+// come from.
+namespace UsageSampling {
+
+using AppNameLookup = std::function<std::optional<QString>(qint32 pid)>;
+
+// The names of the applications behind the assertions: each distinct pid
+// once, never ownPID, and only pids the lookup names. Order unspecified.
+QStringList appNames(const QList<ProcessAssertion> &assertions, qint32 ownPID, const AppNameLookup &appName);
+
+// Opens a session when keep-awake is on (activeSince present), closes it when
+// off. The session starts at the store's clock, not at activeSince.
+void powerChanged(const std::optional<QDateTime> &activeSince, UsageStore &store);
+
+} // namespace UsageSampling
