@@ -1,0 +1,281 @@
+#include "SystemRunningApplications.h"
+
+#include "DesktopEntry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <array>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The kernel keeps only this much of a program's file name as its comm.
+constexpr qsizetype commLength = 15;
+// Folders are followed this deep below applications/.
+constexpr int maximumDepth = 8;
+// A folder whose modification time lies this close to (or after) our scan
+// may have changed again within the file system's timestamp granularity, so
+// it is looked at again on the next lookup.
+constexpr qint64 racyWindowNSecs = 1'000'000'000;
+
+// Programs that run something else: their path says nothing about which
+// application a process is, so entries are never matched through them.
+bool isLauncher(const QString &fileName)
+{
+    static const QSet<QString> launchers{
+        QStringLiteral("sh"),
+        QStringLiteral("bash"),
+        QStringLiteral("dash"),
+        QStringLiteral("zsh"),
+        QStringLiteral("env"),
+        QStringLiteral("python"),
+        QStringLiteral("python3"),
+        QStringLiteral("perl"),
+        QStringLiteral("ruby"),
+        QStringLiteral("node"),
+        QStringLiteral("java"),
+        QStringLiteral("gjs"),
+        QStringLiteral("flatpak"),
+        QStringLiteral("snap"),
+        QStringLiteral("sudo"),
+        QStringLiteral("pkexec"),
+        QStringLiteral("xdg-open"),
+        QStringLiteral("gtk-launch"),
+        QStringLiteral("kioclient5"),
+    };
+    return launchers.contains(fileName) || fileName.startsWith(u"python3.");
+}
+
+qint64 modificationTime(const QString &path)
+{
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return -1;
+    return qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+qint64 wallClockNSecs()
+{
+    struct timespec now {
+    };
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Reads a small /proc file whole; empty on any failure.
+QByteArray readSmallFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::array<char, 4096> buffer;
+    QByteArray contents;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got <= 0)
+            break;
+        contents.append(buffer.data(), got);
+        if (contents.size() >= 64 * 1024)
+            break;
+    }
+    ::close(fd);
+    return contents;
+}
+
+std::optional<uid_t> realUid(const QByteArray &status)
+{
+    const qsizetype at = status.startsWith("Uid:") ? 0 : status.indexOf("\nUid:");
+    if (at < 0)
+        return std::nullopt;
+    const qsizetype start = status.indexOf(':', at) + 1;
+    qsizetype end = start;
+    while (end < status.size() && (status.at(end) == '\t' || status.at(end) == ' '))
+        ++end;
+    const qsizetype digits = end;
+    while (end < status.size() && status.at(end) >= '0' && status.at(end) <= '9')
+        ++end;
+    bool ok = false;
+    const qulonglong uid = status.mid(digits, end - digits).toULongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return uid_t(uid);
+}
+
+QString readExecutable(const QByteArray &path)
+{
+    std::array<char, 4096> buffer;
+    const ssize_t length = ::readlink(path.constData(), buffer.data(), buffer.size());
+    if (length <= 0 || size_t(length) >= buffer.size())
+        return {};
+    QString target = QFile::decodeName(QByteArray(buffer.data(), length));
+    // A program replaced on disk (an upgrade) while it runs.
+    static const QString deleted = QStringLiteral(" (deleted)");
+    if (target.endsWith(deleted))
+        target.chop(deleted.size());
+    return target;
+}
+
+} // namespace
+
+SystemRunningApplications::Sources SystemRunningApplications::systemSources()
+{
+    Sources sources;
+    sources.procRoot = QStringLiteral("/proc");
+    sources.dataDirs = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    sources.searchPath = QString::fromLocal8Bit(qgetenv("PATH")).split(u':', Qt::SkipEmptyParts);
+    sources.locale = QLocale();
+    sources.uid = ::getuid();
+    return sources;
+}
+
+SystemRunningApplications::SystemRunningApplications()
+    : SystemRunningApplications(systemSources())
+{ }
+
+SystemRunningApplications::SystemRunningApplications(Sources sources)
+    : m_sources(std::move(sources))
+{ }
+
+std::optional<RunningApplication> SystemRunningApplications::application(qint32 pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    const QByteArray base = QFile::encodeName(m_sources.procRoot) + '/' + QByteArray::number(pid) + '/';
+    const auto uid = realUid(readSmallFile(base + "status"));
+    if (!uid || *uid != m_sources.uid)
+        return std::nullopt;
+
+    const QString executable = readExecutable(base + "exe");
+    const QString processName = QString::fromUtf8(readSmallFile(base + "comm")).trimmed();
+
+    refreshIfChanged();
+    int found = -1;
+    if (!executable.isEmpty())
+        found = m_byExecutable.value(executable, -1);
+    // Scripts run under their interpreter but keep their own name as comm.
+    if (found < 0 && !processName.isEmpty())
+        found = m_byProcessName.value(processName, -1);
+
+    RunningApplication application;
+    application.pid = pid;
+    if (found >= 0) {
+        const Entry &entry = m_entries.at(found);
+        application.isRegular = true;
+        if (!entry.name.isEmpty())
+            application.localizedName = entry.name;
+        application.iconName = entry.icon;
+    } else if (!processName.isEmpty()) {
+        application.localizedName = processName;
+    }
+    return application;
+}
+
+void SystemRunningApplications::refreshIfChanged()
+{
+    if (m_scanCount == 0 || foldersChanged())
+        scan();
+}
+
+bool SystemRunningApplications::foldersChanged() const
+{
+    for (auto folder = m_folderStamps.cbegin(); folder != m_folderStamps.cend(); ++folder) {
+        if (folder.value() >= m_scannedAt - racyWindowNSecs)
+            return true;
+        if (modificationTime(folder.key()) != folder.value())
+            return true;
+    }
+    return false;
+}
+
+void SystemRunningApplications::scan()
+{
+    m_entries.clear();
+    m_byExecutable.clear();
+    m_byProcessName.clear();
+    m_folderStamps.clear();
+    m_scannedAt = wallClockNSecs();
+    ++m_scanCount;
+
+    // Earlier data folders take precedence: the first entry of a desktop file
+    // id hides every later one, also when it is hidden itself.
+    QSet<QString> ids;
+    for (const QString &dataDir : std::as_const(m_sources.dataDirs))
+        scanFolder(dataDir + QStringLiteral("/applications"), QString(), 0, ids);
+}
+
+void SystemRunningApplications::scanFolder(
+    const QString &folder, const QString &idPrefix, int depth, QSet<QString> &ids)
+{
+    if (m_folderStamps.contains(folder))
+        return; // the same folder listed twice in XDG_DATA_DIRS
+    m_folderStamps.insert(folder, modificationTime(folder));
+    const QDir dir(folder);
+    if (!dir.exists())
+        return;
+
+    const QFileInfoList files = dir.entryInfoList({ QStringLiteral("*.desktop") }, QDir::Files, QDir::Name);
+    for (const QFileInfo &file : files) {
+        const QString id = idPrefix + file.fileName();
+        if (ids.contains(id))
+            continue;
+        ids.insert(id);
+        QFile input(file.filePath());
+        if (!input.open(QIODevice::ReadOnly) || input.size() > 1024 * 1024)
+            continue;
+        const auto entry = DesktopEntry::parse(input.readAll());
+        if (!entry || !entry->isVisibleApplication())
+            continue;
+        const int index = int(m_entries.size());
+        m_entries.append(Entry{ entry->localizedName(m_sources.locale), entry->icon });
+        this->index(entry->program(), index);
+        this->index(entry->tryExec, index);
+    }
+
+    if (depth >= maximumDepth)
+        return;
+    const QFileInfoList subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &subfolder : subfolders)
+        scanFolder(subfolder.filePath(), idPrefix + subfolder.fileName() + u'-', depth + 1, ids);
+}
+
+void SystemRunningApplications::index(const QString &program, int entry)
+{
+    if (program.isEmpty())
+        return;
+    const QString fileName = QFileInfo(program).fileName();
+    if (fileName.isEmpty() || isLauncher(fileName))
+        return;
+    // The first (highest-precedence) entry of a program names it.
+    const QString processName = fileName.left(commLength);
+    if (!m_byProcessName.contains(processName))
+        m_byProcessName.insert(processName, entry);
+    const QString path = resolveProgram(program);
+    if (path.isEmpty())
+        return;
+    for (const QString &key : { QDir::cleanPath(path), QFileInfo(path).canonicalFilePath() }) {
+        if (!key.isEmpty() && !m_byExecutable.contains(key))
+            m_byExecutable.insert(key, entry);
+    }
+}
+
+QString SystemRunningApplications::resolveProgram(const QString &program) const
+{
+    if (program.startsWith(u'/'))
+        return program;
+    if (program.contains(u'/'))
+        return {}; // a relative path means nothing in an entry
+    for (const QString &folder : m_sources.searchPath) {
+        const QString candidate = folder + u'/' + program;
+        if (QFileInfo(candidate).isExecutable())
+            return candidate;
+    }
+    return {};
+}
