@@ -1,0 +1,508 @@
+#include "RemoteMenuBar.h"
+
+#include "AgentProcesses.h"
+#include "DBusInterfaceDescription.h"
+#include "MenuBarService.h"
+#include "PeerProcess.h"
+#include "ReplyOnce.h"
+
+#include <QCoreApplication>
+#include <QCoroDBusPendingCall>
+#include <QCoroTimer>
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVirtualObject>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+
+#include <csignal>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcRemote, "com.quorvel.WakoraApp.RemoteMenuBar")
+
+QString RemoteError::notResponding()
+{
+    return QCoreApplication::translate("Wakora", "메뉴바 앱이 응답하지 않습니다.");
+}
+
+QString RemoteError::helperNotFound()
+{
+    return QCoreApplication::translate("Wakora", "헬퍼를 찾을 수 없습니다. 앱을 다시 설치해 주세요.");
+}
+
+namespace {
+
+const DBusInterfaceDescription &agentInterface()
+{
+    static const auto description = DBusInterfaceDescription::load(
+        QStringLiteral(":/interfaces/com.quorvel.WakoraApp.MenuBar.xml"), MenuBarService::interfaceName());
+    return description;
+}
+
+const DBusInterfaceDescription &clientInterface()
+{
+    static const auto description = DBusInterfaceDescription::load(
+        QStringLiteral(":/interfaces/com.quorvel.WakoraApp.MenuBarClient.xml"), MenuBarService::clientInterfaceName());
+    return description;
+}
+
+// Errors that mean the owner we talk to is gone.
+bool meansOwnerGone(const QString &errorName)
+{
+    return errorName == u"org.freedesktop.DBus.Error.ServiceUnknown"
+        || errorName == u"org.freedesktop.DBus.Error.NameHasNoOwner"
+        || errorName == u"org.freedesktop.DBus.Error.Disconnected";
+}
+
+QByteArrayList byteArrays(const QVariant &value)
+{
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>())
+        return qdbus_cast<QByteArrayList>(value.value<QDBusArgument>());
+    return value.value<QByteArrayList>();
+}
+
+std::optional<QString> failureText(const QVariantList &reply)
+{
+    const QStringList failure = reply.value(0).toStringList();
+    if (failure.isEmpty())
+        return std::nullopt;
+    return failure.first();
+}
+
+} // namespace
+
+// The callback object every client exports; only the agent we talk to may
+// call it.
+class MenuBarClientCallback : public QDBusVirtualObject
+{
+public:
+    explicit MenuBarClientCallback(RemoteMenuBar *owner)
+        : m_owner(owner)
+    { }
+
+    QString introspect(const QString &) const override { return clientInterface().introspection(); }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.interface() != clientInterface().interfaceName() || message.member() != u"StateDidChange"
+            || !message.signature().isEmpty())
+            return false;
+        if (!m_owner || message.service() != m_owner->m_connection) {
+            if (!message.isReplyRequired())
+                return true;
+            connection.send(message.createErrorReply(
+                QDBusError::AccessDenied, peerRefusal(message.service(), QStringLiteral("not the agent"))));
+            return true;
+        }
+        m_owner->stateDidChange(message.service());
+        if (message.isReplyRequired())
+            connection.send(message.createReply());
+        return true;
+    }
+
+private:
+    QPointer<RemoteMenuBar> m_owner;
+};
+
+RemoteMenuBar::RemoteMenuBar(QDBusConnection bus, ProgramLocations locations,
+    std::shared_ptr<ServiceRegistration> loginItem, std::shared_ptr<ServiceRegistration> daemon, Options options,
+    QObject *parent)
+    : PowerToggling(parent)
+    , m_bus(bus)
+    , m_locations(std::move(locations))
+    , m_loginItem(std::move(loginItem))
+    , m_daemon(std::move(daemon))
+    , m_options(options)
+    , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
+{
+    connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &RemoteMenuBar::connectionLost);
+    if (m_options.receivesChanges) {
+        m_callback = std::make_unique<MenuBarClientCallback>(this);
+        if (!m_bus.registerVirtualObject(MenuBarService::clientObjectPath(), m_callback.get()))
+            qCWarning(lcRemote, "Cannot export the change callback: %s", qUtf8Printable(m_bus.lastError().message()));
+    }
+}
+
+RemoteMenuBar::~RemoteMenuBar()
+{
+    if (m_callback)
+        m_bus.unregisterObject(MenuBarService::clientObjectPath());
+}
+
+bool RemoteMenuBar::isEnabled(AssertionKind kind) const
+{
+    const qint64 raw = rawValue(kind);
+    return raw >= 0 && raw < 64 && (m_mask & (qint64(1) << raw)) != 0;
+}
+
+QCoro::Task<Expected<QString, QString>> RemoteMenuBar::connection()
+{
+    if (m_connection)
+        co_return *m_connection;
+    QPointer<RemoteMenuBar> self(this);
+    const QDBusConnection bus = m_bus;
+    const QString name = MenuBarService::machServiceName();
+
+    if (m_options.activatesAgent) {
+        QDBusMessage start = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+            QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+            QStringLiteral("StartServiceByName"));
+        start << name << quint32(0);
+        QDBusPendingCall starting = bus.asyncCall(start, int(m_options.requestTimeout.count()));
+        const QDBusMessage started = co_await starting;
+        if (!self)
+            co_return Unexpected(RemoteError::notResponding());
+        if (started.type() == QDBusMessage::ErrorMessage)
+            qCDebug(lcRemote, "The bus cannot start the agent: %s", qUtf8Printable(started.errorMessage()));
+    }
+
+    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("GetNameOwner"));
+    ask << name;
+    QDBusPendingCall asking = bus.asyncCall(ask);
+    const QDBusMessage owner = co_await asking;
+    if (!self)
+        co_return Unexpected(RemoteError::notResponding());
+    if (owner.type() != QDBusMessage::ReplyMessage || owner.arguments().isEmpty())
+        co_return Unexpected(owner.errorMessage());
+    const QString unique = owner.arguments().first().toString();
+
+    const auto peer = co_await identifyPeer(bus, unique);
+    if (!self)
+        co_return Unexpected(RemoteError::notResponding());
+    if (!peer)
+        co_return Unexpected(peer.error());
+    if (peer.value().uid != ::getuid() || !peer.value().runs({ m_locations.agent() })) {
+        co_return Unexpected(peerRefusal(unique,
+            QStringLiteral("%1 (uid %2) is not the agent %3")
+                .arg(peer.value().executable)
+                .arg(peer.value().uid)
+                .arg(m_locations.agent())));
+    }
+
+    if (m_connection) // another request got there first
+        co_return *m_connection;
+    m_connection = unique;
+    m_lossPolicy.adopt(unique);
+    m_watcher.setWatchedServices({ unique });
+    co_return unique;
+}
+
+QCoro::Task<Expected<QVariantList, QString>> RemoteMenuBar::callRaw(QString method, QVariantList arguments)
+{
+    QPointer<RemoteMenuBar> self(this);
+    const auto target = co_await connection();
+    if (!self)
+        co_return Unexpected(RemoteError::notResponding());
+    if (!target)
+        co_return Unexpected(target.error());
+
+    const auto *description = agentInterface().method(method);
+    Q_ASSERT(description);
+    const QString identity = target.value();
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        identity, MenuBarService::objectPath(), MenuBarService::interfaceName(), method);
+    call.setArguments(arguments);
+    call.setAutoStartService(false);
+
+    auto once = std::make_shared<ReplyOnce<QVariantList>>();
+    // The bus's own time-out comes later than ours, so ours decides.
+    const auto busTimeout = m_options.requestTimeout + std::chrono::seconds(5);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, int(busTimeout.count())), this);
+    const QString expected = description->outSignature;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, once, watcher, expected, identity] {
+        watcher->deleteLater();
+        const QDBusMessage reply = watcher->reply();
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            if (meansOwnerGone(reply.errorName()))
+                QMetaObject::invokeMethod(
+                    this, [this, identity] { connectionLost(identity); }, Qt::QueuedConnection);
+            once->resume(Unexpected(reply.errorMessage()));
+        } else if (reply.signature() != expected) {
+            once->resume(Unexpected(RemoteError::invalidProxy()));
+        } else {
+            once->resume(reply.arguments());
+        }
+    });
+    QTimer::singleShot(m_options.requestTimeout, [once] { once->resume(Unexpected(RemoteError::notResponding())); });
+    co_return co_await once->result();
+}
+
+QCoro::Task<> RemoteMenuBar::refresh()
+{
+    QPointer<RemoteMenuBar> self(this);
+    const auto state = co_await callRaw(QStringLiteral("State"), {});
+    if (!self)
+        co_return;
+    if (state) {
+        const QVariantList &values = state.value();
+        m_mask = values.at(0).toLongLong();
+        m_clamshell = values.at(1).toLongLong();
+        m_ownerPID = values.at(2).toInt();
+        const double since = values.at(3).toDouble();
+        if (since > 0)
+            m_activeSince = QDateTime::fromMSecsSinceEpoch(qint64(since * 1000.0), Qt::UTC);
+        else
+            m_activeSince.reset();
+        m_isAvailable = true;
+    } else {
+        qCDebug(lcRemote, "The agent's state is unavailable: %s", qUtf8Printable(state.error()));
+        m_mask = 0;
+        m_clamshell = 0;
+        m_activeSince.reset();
+        m_isAvailable = false;
+        scheduleRetry();
+    }
+}
+
+void RemoteMenuBar::scheduleRetry()
+{
+    if (m_retryPending)
+        return;
+    m_retryPending = true;
+    [](QPointer<RemoteMenuBar> self, std::chrono::milliseconds interval) -> QCoro::Task<> {
+        co_await QCoro::sleepFor(interval);
+        if (!self)
+            co_return;
+        self->m_retryPending = false; // before refreshing, so a failure schedules the next one
+        co_await self->refresh();
+        if (self)
+            Q_EMIT self->didChange();
+    }(this, m_options.retryInterval);
+}
+
+void RemoteMenuBar::connectionLost(const QString &identity)
+{
+    if (m_lossPolicy.lost(identity) == ConnectionLossPolicy<QString>::Outcome::stale)
+        return;
+    handleConnectionLoss();
+}
+
+void RemoteMenuBar::handleConnectionLoss()
+{
+    const bool wasAvailable = m_isAvailable;
+    m_connection.reset();
+    m_watcher.setWatchedServices({});
+    m_mask = 0;
+    m_clamshell = 0;
+    m_activeSince.reset();
+    m_isAvailable = false;
+    if (wasAvailable) {
+        Q_EMIT didChange();
+        if (onConnectionLost)
+            onConnectionLost();
+    }
+    scheduleRetry();
+}
+
+void RemoteMenuBar::stateDidChange(const QString &)
+{
+    [](QPointer<RemoteMenuBar> self) -> QCoro::Task<> {
+        co_await self->refresh();
+        if (!self)
+            co_return;
+        Q_EMIT self->didChange();
+        if (self->onConnectionLost)
+            self->onConnectionLost(); // so the lid-closed controller re-reads its state
+    }(this);
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setEnabled(bool enabled, AssertionKind kind)
+{
+    QPointer<RemoteMenuBar> self(this);
+    QVariantList arguments{ QVariant::fromValue(qlonglong(rawValue(kind))), QVariant(enabled) };
+    const auto reply = co_await callRaw(QStringLiteral("SetAssertion"), arguments);
+    if (!reply)
+        co_return Unexpected(reply.error());
+    if (!self)
+        co_return {};
+    co_await refresh();
+    if (!self)
+        co_return {};
+    Q_EMIT didChange();
+    if (const auto failure = failureText(reply.value()))
+        co_return Unexpected(*failure);
+    co_return {};
+}
+
+void RemoteMenuBar::reconnect()
+{
+    launchAgent();
+}
+
+QCoro::Task<Expected<UsageSummary, QString>> RemoteMenuBar::summary()
+{
+    const auto reply = co_await callRaw(QStringLiteral("UsageSummary"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    const QByteArrayList data = byteArrays(reply.value().value(0));
+    if (data.isEmpty())
+        co_return Unexpected(RemoteError::missingUsageData());
+    co_return UsageSummary::fromJson(data.first());
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::clear()
+{
+    const auto reply = co_await callRaw(QStringLiteral("ClearUsageHistory"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    co_return {};
+}
+
+QCoro::Task<Expected<bool, QString>> RemoteMenuBar::opensAtLogin()
+{
+    const auto reply = co_await callRaw(QStringLiteral("OpensAtLogin"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    co_return reply.value().value(0).toBool();
+}
+
+QCoro::Task<Expected<bool, QString>> RemoteMenuBar::setOpensAtLogin(bool enabled)
+{
+    QVariantList arguments{ QVariant(enabled) };
+    const auto reply = co_await callRaw(QStringLiteral("SetOpensAtLogin"), arguments);
+    if (!reply)
+        co_return Unexpected(reply.error());
+    co_return true;
+}
+
+ClamshellState RemoteMenuBar::clamshellState() const
+{
+    ClamshellState state;
+    switch (m_daemon ? m_daemon->status() : ServiceRegistration::Status::notFound) {
+    case ServiceRegistration::Status::enabled:
+        state.approval = ClamshellApproval::enabled;
+        break;
+    case ServiceRegistration::Status::requiresApproval:
+        state.approval = ClamshellApproval::requiresApproval;
+        break;
+    case ServiceRegistration::Status::notRegistered:
+        state.approval = ClamshellApproval::notRegistered;
+        break;
+    case ServiceRegistration::Status::notFound:
+        state.approval = ClamshellApproval::notFound;
+        break;
+    }
+    state.activation = clamshellActivationFromRaw(m_clamshell).value_or(ClamshellActivation::off);
+    return state;
+}
+
+QCoro::Task<ClamshellState> RemoteMenuBar::currentState()
+{
+    QPointer<RemoteMenuBar> self(this);
+    co_await refresh();
+    if (!self)
+        co_return ClamshellState{};
+    co_return clamshellState();
+}
+
+QCoro::Task<Expected<ClamshellState, QString>> RemoteMenuBar::setEnabled(bool enabled)
+{
+    using Status = ServiceRegistration::Status;
+    QPointer<RemoteMenuBar> self(this);
+    const auto daemon = m_daemon;
+    if (enabled && daemon && daemon->status() != Status::enabled) {
+        const auto registered = daemon->registerService();
+        if (!registered && daemon->status() != Status::requiresApproval)
+            co_return Unexpected(registered.error());
+    }
+    switch (daemon ? daemon->status() : Status::notFound) {
+    case Status::requiresApproval:
+        co_return ClamshellState{ ClamshellApproval::requiresApproval, ClamshellActivation::off };
+    case Status::notRegistered:
+        co_return ClamshellState{ ClamshellApproval::notRegistered, ClamshellActivation::off };
+    case Status::notFound:
+        if (enabled)
+            co_return Unexpected(RemoteError::helperNotFound());
+        co_return ClamshellState{ ClamshellApproval::notFound, ClamshellActivation::off };
+    case Status::enabled:
+        break;
+    }
+
+    QVariantList arguments{ QVariant(enabled) };
+    const auto reply = co_await callRaw(QStringLiteral("SetClamshell"), arguments);
+    if (!reply)
+        co_return Unexpected(reply.error());
+    if (!self)
+        co_return Unexpected(RemoteError::notResponding());
+    co_await refresh();
+    if (!self)
+        co_return Unexpected(RemoteError::notResponding());
+    if (const auto failure = failureText(reply.value()))
+        co_return Unexpected(*failure);
+    co_return ClamshellState{ ClamshellApproval::enabled,
+        clamshellActivationFromRaw(m_clamshell).value_or(ClamshellActivation::off) };
+}
+
+void RemoteMenuBar::openSettings()
+{
+    // The desktop's own autostart settings where we know them, else the folder.
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    if (desktop.contains(QStringLiteral("KDE"))
+        && !QStandardPaths::findExecutable(QStringLiteral("systemsettings")).isEmpty()
+        && QProcess::startDetached(QStringLiteral("systemsettings"), { QStringLiteral("kcm_autostart") }))
+        return;
+    if (desktop.contains(QStringLiteral("GNOME"))
+        && !QStandardPaths::findExecutable(QStringLiteral("gnome-tweaks")).isEmpty()
+        && QProcess::startDetached(QStringLiteral("gnome-tweaks"), {}))
+        return;
+    const QString folder
+        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void RemoteMenuBar::start()
+{
+    if (m_loginItem && m_loginItem->status() != ServiceRegistration::Status::enabled) {
+        if (const auto registered = m_loginItem->registerService(); !registered)
+            qCWarning(lcRemote, "Cannot register the agent at login: %s", qUtf8Printable(registered.error()));
+    }
+    replaceForeignAgents();
+    [](QPointer<RemoteMenuBar> self) -> QCoro::Task<> {
+        co_await self->refresh();
+        if (self)
+            Q_EMIT self->didChange();
+    }(this);
+}
+
+void RemoteMenuBar::launchAgent()
+{
+    const QString agent = m_locations.agent();
+    if (!QProcess::startDetached(agent, {}))
+        qCWarning(lcRemote, "Cannot start the agent %s", qUtf8Printable(agent));
+    [](QPointer<RemoteMenuBar> self, std::chrono::milliseconds delay) -> QCoro::Task<> {
+        co_await QCoro::sleepFor(delay);
+        if (!self)
+            co_return;
+        co_await self->refresh();
+        if (self)
+            Q_EMIT self->didChange();
+    }(this, m_options.launchDelay);
+}
+
+void RemoteMenuBar::replaceForeignAgents()
+{
+    const auto foreign = foreignAgents(agentProcesses(::getuid()), m_locations.prefix());
+    if (foreign.isEmpty())
+        return;
+    for (const AgentProcess &agent : foreign) {
+        qCInfo(
+            lcRemote, "Ending the agent %d (%s) of another installation", agent.pid, qUtf8Printable(agent.executable));
+        ::kill(agent.pid, SIGTERM);
+    }
+    [](QPointer<RemoteMenuBar> self, std::chrono::milliseconds delay) -> QCoro::Task<> {
+        co_await QCoro::sleepFor(delay);
+        if (self)
+            self->launchAgent();
+    }(this, m_options.launchDelay);
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "ClamshellServicing.h"
+#include "ConnectionLossPolicy.h"
+#include "PowerToggling.h"
+#include "ProgramLocations.h"
+#include "ServiceRegistration.h"
+#include "UsageHistoryReading.h"
+
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+
+#include <chrono>
+#include <memory>
+
+class MenuBarClientCallback;
+
+// The texts of the client's own failures.
+class RemoteError
+{
+public:
+    RemoteError() = delete;
+
+    static QString invalidProxy() { return QStringLiteral("Invalid menu bar proxy"); }
+    static QString missingUsageData() { return QStringLiteral("Missing usage data"); }
+    static QString notResponding();
+    static QString helperNotFound();
+};
+
+// The agent as seen from another process: its power controller, its usage
+// history and its lid-closed service, over the session bus. It keeps a copy
+// of the agent's state for synchronous reads, refreshes it after every
+// change and every StateDidChange from the agent, and while the agent cannot
+// be reached asks again every few seconds, without end. Main thread only.
+//
+// A "connection" is one owner of the agent's bus name, checked to be the
+// agent of our prefix run by our user; requests go to that owner's unique
+// name, and its leaving the bus is the connection's loss.
+class RemoteMenuBar : public PowerToggling, public UsageHistoryReading, public ClamshellServicing
+{
+    Q_OBJECT
+
+public:
+    struct Options {
+        std::chrono::milliseconds requestTimeout{ 10'000 };
+        std::chrono::milliseconds retryInterval{ 3'000 };
+        std::chrono::milliseconds launchDelay{ 1'000 };
+        // Let the bus start the agent (D-Bus activation) when nobody owns its
+        // name; the wakora command does, the main application launches it.
+        bool activatesAgent = false;
+        // Export the StateDidChange callback; a one-shot command needs none.
+        bool receivesChanges = true;
+    };
+
+    RemoteMenuBar(QDBusConnection bus, ProgramLocations locations, std::shared_ptr<ServiceRegistration> loginItem,
+        std::shared_ptr<ServiceRegistration> daemon, Options options, QObject *parent = nullptr);
+    ~RemoteMenuBar() override;
+
+    // As the power controller.
+    bool isAvailable() const override { return m_isAvailable; }
+    qint32 ownerPID() const override { return m_ownerPID; }
+    std::optional<QDateTime> activeSince() const override { return m_activeSince; }
+    bool isEnabled(AssertionKind kind) const override;
+    QCoro::Task<Expected<void, QString>> setEnabled(bool enabled, AssertionKind kind) override;
+    void reconnect() override;
+
+    // As the usage history.
+    QCoro::Task<Expected<UsageSummary, QString>> summary() override;
+    QCoro::Task<Expected<void, QString>> clear() override;
+
+    // As the lid-closed service.
+    QCoro::Task<ClamshellState> currentState() override;
+    QCoro::Task<Expected<ClamshellState, QString>> setEnabled(bool enabled) override;
+    void openSettings() override;
+
+    // Keeps the agent registered at login, replaces agents of other
+    // prefixes and reads the state once. Called once after creation.
+    void start();
+    QCoro::Task<Expected<bool, QString>> opensAtLogin();
+    QCoro::Task<Expected<bool, QString>> setOpensAtLogin(bool enabled);
+
+    // Reads the agent's state; on failure forgets it and schedules a retry.
+    // Announces nothing: callers emit didChange() after it.
+    QCoro::Task<> refresh();
+    void launchAgent();
+    void replaceForeignAgents();
+
+    qint64 clamshellMode() const { return m_clamshell; }
+    bool isRetryPending() const { return m_retryPending; }
+    std::optional<QString> agentBusName() const { return m_connection; }
+
+private:
+    friend class MenuBarClientCallback;
+
+    QCoro::Task<Expected<QString, QString>> connection();
+    QCoro::Task<Expected<QVariantList, QString>> callRaw(QString method, QVariantList arguments);
+    void scheduleRetry();
+    void connectionLost(const QString &identity);
+    void handleConnectionLoss();
+    void stateDidChange(const QString &sender);
+    ClamshellState clamshellState() const;
+
+    QDBusConnection m_bus;
+    ProgramLocations m_locations;
+    std::shared_ptr<ServiceRegistration> m_loginItem;
+    std::shared_ptr<ServiceRegistration> m_daemon;
+    Options m_options;
+    std::optional<QString> m_connection;
+    QDBusServiceWatcher m_watcher;
+    std::unique_ptr<MenuBarClientCallback> m_callback;
+    ConnectionLossPolicy<QString> m_lossPolicy;
+
+    qint64 m_mask = 0;
+    qint64 m_clamshell = 0;
+    bool m_retryPending = false;
+    bool m_isAvailable = false;
+    qint32 m_ownerPID = 0;
+    std::optional<QDateTime> m_activeSince;
+};
