@@ -1,0 +1,246 @@
+#include "DesktopEntry.h"
+#include "FakeRunningApplications.h"
+#include "SystemRunningApplications.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+// Processes named through desktop entries: the entry parser, and the /proc
+// reader over a fake /proc and a temporary XDG data tree.
+class TestRunningApplications : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> root;
+    SystemRunningApplications::Sources sources;
+
+    QString at(const QString &relative) const { return root->filePath(relative); }
+
+    void write(const QString &relative, const QByteArray &bytes, bool executable = false)
+    {
+        const QString path = at(relative);
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        if (executable)
+            QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+    }
+
+    void writeEntry(const QString &relative, const QByteArray &body)
+    {
+        write(relative, "# written by the test\n[Desktop Entry]\n" + body);
+    }
+
+    // A process as /proc shows it.
+    void addProcess(qint32 pid, const QString &executable, const QByteArray &comm, uid_t uid = ::getuid())
+    {
+        const QString folder = u"proc/%1/"_s.arg(pid);
+        write(folder + u"status"_s,
+            "Name:\t" + comm + "\nUmask:\t0022\nState:\tS (sleeping)\nUid:\t" + QByteArray::number(uid) + "\t"
+                + QByteArray::number(uid) + "\t0\t0\n");
+        write(folder + u"comm"_s, comm + "\n");
+        QVERIFY(QFile::link(executable, at(folder + u"exe"_s)));
+    }
+
+    // Moves every applications folder's time into the past, as if nothing had
+    // changed there for a while.
+    void settleFolders()
+    {
+        for (const QString &folder : { u"home/applications"_s, u"sys/applications"_s, u"sys/applications/kde"_s }) {
+            const struct timespec times[2] = { { ::time(nullptr) - 60, 0 }, { ::time(nullptr) - 60, 0 } };
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(at(folder)).constData(), times, 0), 0);
+        }
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        root = std::make_unique<QTemporaryDir>();
+        QVERIFY(root->isValid());
+        sources.procRoot = at(u"proc"_s);
+        sources.dataDirs = QStringList{ at(u"home"_s), at(u"missing"_s), at(u"sys"_s) };
+        sources.searchPath = QStringList{ at(u"bin"_s) };
+        sources.locale = QLocale(QLocale::Korean, QLocale::SouthKorea);
+        sources.uid = ::getuid();
+
+        write(u"lib/browser/browser-bin"_s, "ELF", true);
+        QVERIFY(QDir().mkpath(at(u"bin"_s)));
+        QVERIFY(QFile::link(at(u"lib/browser/browser-bin"_s), at(u"bin/browser"_s)));
+        writeEntry(u"sys/applications/browser.desktop"_s,
+            "Type=Application\nName=Web Browser\nName[ko]=웹 브라우저\nIcon=web-browser\nExec=browser %u\n");
+        write(u"opt/My Notes/notes"_s, "ELF", true);
+        writeEntry(u"sys/applications/kde/notes.desktop"_s,
+            "Type=Application\nName=Notes\nName[ko_KR]=메모\nName[ko]=노트\nExec=\""
+                + at(u"opt/My Notes/notes"_s).toUtf8() + "\" --new-window\n");
+        write(u"bin/tray-helper"_s, "ELF", true);
+        writeEntry(
+            u"sys/applications/tray.desktop"_s, "Type=Application\nName=Tray\nNoDisplay=true\nExec=tray-helper\n");
+        write(u"bin/masked"_s, "ELF", true);
+        writeEntry(u"sys/applications/masked.desktop"_s, "Type=Application\nName=Masked\nExec=masked\n");
+        writeEntry(u"home/applications/masked.desktop"_s, "Type=Application\nName=Masked\nHidden=true\nExec=masked\n");
+        write(u"bin/editor"_s, "ELF", true);
+        writeEntry(u"sys/applications/editor.desktop"_s, "Type=Application\nName=System Editor\nExec=editor\n");
+        writeEntry(u"home/applications/editor.desktop"_s, "Type=Application\nName=My Editor\nExec=editor %F\n");
+        write(u"bin/python3"_s, "ELF", true);
+        write(u"bin/photo-importer"_s, "#!/usr/bin/python3\n", true);
+        writeEntry(u"sys/applications/photos.desktop"_s, "Type=Application\nName=Photos\nExec=photo-importer\n");
+        writeEntry(u"sys/applications/shell.desktop"_s, "Type=Application\nName=Shell Thing\nExec=sh -c \"true\"\n");
+        writeEntry(u"sys/applications/site.desktop"_s, "Type=Link\nName=Site\nURL=https://example.org\n");
+    }
+
+    void entryParsing()
+    {
+        const auto entry
+            = DesktopEntry::parse("[Other]\nName=Wrong\n"
+                                  "[Desktop Entry]\n"
+                                  "Type = Application\n"
+                                  "Name=Two\\sWords\n"
+                                  "Name=Repeated\n"
+                                  "Name[ko]=한국어\n"
+                                  "Name[ko_KR]=대한민국\n"
+                                  "Name[de]=Deutsch\n"
+                                  "Exec=env LANG=C GDK_BACKEND=x11 \"/opt/a b/app\" --flag \"quoted \\\"arg\\\"\"\n"
+                                  "NoDisplay=false\n"
+                                  "[Desktop Action new]\n"
+                                  "Name=Action\n");
+        QVERIFY(entry);
+        QCOMPARE(entry->type, u"Application"_s);
+        QCOMPARE(entry->name, u"Two Words"_s);
+        QVERIFY(entry->isVisibleApplication());
+        QCOMPARE(entry->program(), u"/opt/a b/app"_s);
+        QCOMPARE(DesktopEntry::execArguments(entry->exec),
+            QStringList(
+                { u"env"_s, u"LANG=C"_s, u"GDK_BACKEND=x11"_s, u"/opt/a b/app"_s, u"--flag"_s, u"quoted \"arg\""_s }));
+
+        QCOMPARE(entry->localizedName(QLocale(QLocale::Korean, QLocale::SouthKorea)), u"대한민국"_s);
+        QCOMPARE(entry->localizedName(QLocale(QLocale::Korean, QLocale::NorthKorea)), u"한국어"_s);
+        QCOMPARE(entry->localizedName(QLocale(QLocale::German, QLocale::Austria)), u"Deutsch"_s);
+        QCOMPARE(entry->localizedName(QLocale(QLocale::French, QLocale::France)), u"Two Words"_s);
+        QCOMPARE(entry->localizedName(QLocale::c()), u"Two Words"_s);
+
+        QVERIFY(!DesktopEntry::parse("Name=No group\n"));
+        QVERIFY(!DesktopEntry::parse("[Desktop Entry]\nType=Application\nHidden=true\n")->isVisibleApplication());
+        QVERIFY(!DesktopEntry::parse("[Desktop Entry]\nType=Link\n")->isVisibleApplication());
+    }
+
+    void regularApplicationsAreNamedFromTheirEntry()
+    {
+        addProcess(100, at(u"lib/browser/browser-bin"_s), "browser-bin");
+        addProcess(101, at(u"opt/My Notes/notes"_s), "notes");
+        addProcess(102, at(u"bin/editor"_s), "editor");
+        SystemRunningApplications applications(sources);
+
+        // PATH lookup and symlinks lead from Exec to the real executable.
+        QCOMPARE(applications.application(100),
+            std::optional<RunningApplication>({ 100, true, u"웹 브라우저"_s, u"web-browser"_s }));
+        QCOMPARE(applications.application(101)->localizedName, u"메모"_s);
+        // The data folder listed first wins for the same desktop file id.
+        QCOMPARE(applications.application(102)->localizedName, u"My Editor"_s);
+
+        sources.locale = QLocale(QLocale::English, QLocale::UnitedStates);
+        SystemRunningApplications english(sources);
+        QCOMPARE(english.application(100)->localizedName, u"Web Browser"_s);
+    }
+
+    void otherProcessesAreNotRegular()
+    {
+        addProcess(200, at(u"bin/tray-helper"_s), "tray-helper");
+        addProcess(201, at(u"bin/masked"_s), "masked");
+        addProcess(202, u"/usr/sbin/some-daemon"_s, "some-daemon");
+        addProcess(203, u"/bin/sh"_s, "sh"); // an entry runs sh, but sh is no application
+        SystemRunningApplications applications(sources);
+        for (qint32 pid : { 200, 201, 202, 203 }) {
+            const auto application = applications.application(pid);
+            QVERIFY2(application && !application->isRegular, qPrintable(QString::number(pid)));
+        }
+        QCOMPARE(applications.application(202)->localizedName, u"some-daemon"_s);
+        QCOMPARE(applications.application(202)->iconName, QString());
+    }
+
+    void scriptsAreKnownByTheirProcessName()
+    {
+        addProcess(300, at(u"bin/python3"_s), "photo-importer");
+        addProcess(301, at(u"bin/python3"_s), "python3");
+        SystemRunningApplications applications(sources);
+        QCOMPARE(applications.application(300)->localizedName, u"Photos"_s);
+        QVERIFY(applications.application(300)->isRegular);
+        QVERIFY(!applications.application(301)->isRegular);
+    }
+
+    void upgradedExecutableStillMatches()
+    {
+        addProcess(400, at(u"lib/browser/browser-bin"_s) + u" (deleted)"_s, "browser-bin");
+        SystemRunningApplications applications(sources);
+        QVERIFY(applications.application(400)->isRegular);
+    }
+
+    void unknownAndForeignProcessesAreAbsent()
+    {
+        addProcess(500, at(u"bin/editor"_s), "editor", ::getuid() + 1);
+        write(u"proc/501/status"_s, "Name:\tbroken\n"); // no Uid line
+        SystemRunningApplications applications(sources);
+        QVERIFY(!applications.application(500));
+        QVERIFY(!applications.application(501));
+        QVERIFY(!applications.application(502));
+        QVERIFY(!applications.application(0));
+        QVERIFY(!applications.application(-1));
+    }
+
+    void entriesAreParsedAgainOnlyAfterAChange()
+    {
+        addProcess(600, at(u"bin/editor"_s), "editor");
+        write(u"bin/viewer"_s, "ELF", true);
+        addProcess(601, at(u"bin/viewer"_s), "viewer");
+        settleFolders();
+        SystemRunningApplications applications(sources);
+        QVERIFY(!applications.application(601)->isRegular);
+        QVERIFY(applications.application(600)->isRegular);
+        QVERIFY(!applications.application(601)->isRegular);
+        QCOMPARE(applications.scanCount(), 1u);
+
+        // A new entry in a subfolder is seen at the next lookup.
+        writeEntry(u"sys/applications/kde/viewer.desktop"_s, "Type=Application\nName=Viewer\nExec=viewer\n");
+        QCOMPARE(applications.application(601)->localizedName, u"Viewer"_s);
+        QCOMPARE(applications.scanCount(), 2u);
+
+        // So is a removed one, and a folder that did not exist before.
+        QVERIFY(QFile::remove(at(u"home/applications/editor.desktop"_s)));
+        QCOMPARE(applications.application(600)->localizedName, u"System Editor"_s);
+        writeEntry(u"missing/applications/viewer.desktop"_s, "Type=Application\nName=Other Viewer\nExec=viewer\n");
+        QCOMPARE(applications.application(601)->localizedName, u"Other Viewer"_s);
+    }
+
+    void readsTheRealProc()
+    {
+        SystemRunningApplications::Sources real = SystemRunningApplications::systemSources();
+        real.dataDirs = QStringList{ at(u"nothing"_s) };
+        SystemRunningApplications applications(real);
+        const auto self = applications.application(qint32(::getpid()));
+        QVERIFY(self);
+        QVERIFY(!self->isRegular);
+        QVERIFY(self->localizedName && !self->localizedName->isEmpty());
+    }
+
+    void fakeAnswersWhatItHolds()
+    {
+        FakeRunningApplications fake;
+        fake.insert({ 7, true, u"Mail"_s, u"mail"_s });
+        QCOMPARE(fake.application(7)->localizedName, u"Mail"_s);
+        QVERIFY(!fake.application(8));
+        fake.remove(7);
+        QVERIFY(!fake.application(7));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunningApplications)
+#include "tst_runningapplications.moc"
