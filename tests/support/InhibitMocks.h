@@ -1,0 +1,136 @@
+#pragma once
+
+// Mocks of the services Wakora inhibits through, on MockBuses: logind
+// (python-dbusmock's template), the desktop portal's Inhibit, and the
+// session's cookie services (org.freedesktop.ScreenSaver and
+// org.freedesktop.PowerManagement.Inhibit). Each desktop mock keeps what is
+// held in `self.held` and lists it through an extra method, Held.
+
+#include "PrivateBus.h"
+
+#include <QDBusObjectPath>
+
+struct HeldInhibit {
+    QString handle; // cookie or request path
+    QString who; // the application name given (empty for the portal)
+    QString why;
+    uint flags = 0; // portal only
+
+    bool operator==(const HeldInhibit &) const = default;
+};
+
+namespace InhibitMocks {
+
+inline const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+inline const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+inline const QString portalInterface = QStringLiteral("org.freedesktop.portal.Inhibit");
+inline const QString screenSaverService = QStringLiteral("org.freedesktop.ScreenSaver");
+inline const QString screenSaverPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+inline const QString screenSaverInterface = QStringLiteral("org.freedesktop.ScreenSaver");
+inline const QString powerService = QStringLiteral("org.freedesktop.PowerManagement");
+inline const QString powerPath = QStringLiteral("/org/freedesktop/PowerManagement/Inhibit");
+inline const QString powerInterface = QStringLiteral("org.freedesktop.PowerManagement.Inhibit");
+inline const QString logindService = QStringLiteral("org.freedesktop.login1");
+inline const QString logindPath = QStringLiteral("/org/freedesktop/login1");
+inline const QString logindInterface = QStringLiteral("org.freedesktop.login1.Manager");
+
+// Inhibit(application, reason) -> cookie; UnInhibit(cookie) fails for a cookie it did not hand out.
+inline DBusMock *startCookieService(
+    MockBuses &buses, const QString &service, const QString &path, const QString &interface, QString *error)
+{
+    DBusMock *mock = buses.startObject(MockBuses::session, service, path, interface, error);
+    if (!mock)
+        return nullptr;
+    const bool ok = mock->addMethod(interface, QStringLiteral("Inhibit"), QStringLiteral("ss"), QStringLiteral("u"),
+                        QStringLiteral("self.held = getattr(self, 'held', {})\n"
+                                       "self.cookie = getattr(self, 'cookie', 4000) + 7\n"
+                                       "self.held[self.cookie] = (str(args[0]), str(args[1]))\n"
+                                       "ret = dbus.UInt32(self.cookie)"))
+        && mock->addMethod(interface, QStringLiteral("UnInhibit"), QStringLiteral("u"), QString(),
+            QStringLiteral("del getattr(self, 'held', {})[int(args[0])]"))
+        && mock->addMethod(interface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
+            QStringLiteral("ret = dbus.Array([(str(c), w[0], w[1], dbus.UInt32(0)) "
+                           "for c, w in getattr(self, 'held', {}).items()], signature='(sssu)')"));
+    if (!ok)
+        *error = QStringLiteral("cannot build the mock of %1").arg(service);
+    return ok ? mock : nullptr;
+}
+
+// Inhibit("", flags, {reason}) -> a request path; Request.Close on it ends the inhibit.
+// Without `inhibitInterface` the portal runs but does not offer Inhibit at all.
+inline DBusMock *startPortal(MockBuses &buses, QString *error, bool inhibitInterface = true)
+{
+    DBusMock *mock = buses.startObject(MockBuses::session, portalService, portalPath,
+        inhibitInterface ? portalInterface : QStringLiteral("org.freedesktop.portal.Settings"), error);
+    if (!mock || !inhibitInterface)
+        return mock;
+    const bool ok = mock->addProperty(portalInterface, QStringLiteral("version"), QVariant::fromValue(uint(3)))
+        && mock->addMethod(portalInterface, QStringLiteral("Inhibit"), QStringLiteral("sua{sv}"), QStringLiteral("o"),
+            QStringLiteral("self.held = getattr(self, 'held', {})\n"
+                           "self.count = getattr(self, 'count', 0) + 1\n"
+                           "path = '/org/freedesktop/portal/desktop/request/1_1/wakora%d' % self.count\n"
+                           "self.held[path] = (int(args[1]), str(args[2].get('reason', '')))\n"
+                           "self.AddObject(path, 'org.freedesktop.portal.Request', {}, [('Close', '', '', "
+                           "'objects[\"/org/freedesktop/portal/desktop\"].held.pop(self.path)')])\n"
+                           "ret = dbus.ObjectPath(path)"))
+        && mock->addMethod(portalInterface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
+            QStringLiteral("ret = dbus.Array([(p, '', h[1], dbus.UInt32(h[0])) "
+                           "for p, h in getattr(self, 'held', {}).items()], signature='(sssu)')"));
+    if (!ok)
+        *error = QStringLiteral("cannot build the portal mock");
+    return ok ? mock : nullptr;
+}
+
+// What a desktop mock holds right now.
+inline QList<HeldInhibit> heldBy(DBusMock *mock, const QString &interface)
+{
+    QList<HeldInhibit> held;
+    const QDBusMessage reply = mock->call(mock->mainPath(), interface, QStringLiteral("Held"), {});
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        qWarning("Held failed: %s", qUtf8Printable(reply.errorMessage()));
+        return held;
+    }
+    const QDBusArgument array = reply.arguments().value(0).value<QDBusArgument>();
+    array.beginArray();
+    while (!array.atEnd()) {
+        HeldInhibit inhibit;
+        array.beginStructure();
+        array >> inhibit.handle >> inhibit.who >> inhibit.why >> inhibit.flags;
+        array.endStructure();
+        held.append(inhibit);
+    }
+    array.endArray();
+    return held;
+}
+
+struct LogindInhibitor {
+    QString what, who, why, mode;
+    uint uid = 0, pid = 0;
+};
+
+inline DBusMock *startLogind(MockBuses &buses, QString *error)
+{
+    return buses.startTemplate(MockBuses::system, QStringLiteral("logind"), logindService, logindPath, error);
+}
+
+// logind's inhibitor list as the mock keeps it; absent when the call fails.
+inline std::optional<QList<LogindInhibitor>> logindInhibitors(DBusMock *logind)
+{
+    const QDBusMessage reply = logind->call(logindPath, logindInterface, QStringLiteral("ListInhibitors"), {});
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    QList<LogindInhibitor> list;
+    const QDBusArgument array = reply.arguments().value(0).value<QDBusArgument>();
+    array.beginArray();
+    while (!array.atEnd()) {
+        LogindInhibitor inhibitor;
+        array.beginStructure();
+        array >> inhibitor.what >> inhibitor.who >> inhibitor.why >> inhibitor.mode >> inhibitor.uid >> inhibitor.pid;
+        array.endStructure();
+        list.append(inhibitor);
+    }
+    array.endArray();
+    return list;
+}
+
+} // namespace InhibitMocks
