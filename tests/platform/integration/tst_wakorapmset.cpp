@@ -1,0 +1,274 @@
+#include "InhibitMocks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace InhibitMocks;
+
+static const QString pmset = QStringLiteral(WAKORA_PMSET_BUILD_PATH);
+static const QString dropIn = QStringLiteral("60-wakora-disablesleep.conf");
+
+// The command's contract: its listing from logind's properties, its write
+// through the runtime drop-in and a logind reload, and its exit statuses.
+class TestWakoraPmset : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MockBuses> buses;
+    QString error;
+
+    struct Run {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    Run run(const QStringList &arguments, const QStringList &prefix = {})
+    {
+        QProcess process;
+        process.setProcessEnvironment(buses->environment());
+        if (prefix.isEmpty())
+            process.start(pmset, arguments);
+        else
+            process.start(prefix.first(), prefix.mid(1) + QStringList{ pmset } + arguments);
+        Run result;
+        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+            return result;
+        result.status = process.exitCode();
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        return result;
+    }
+
+    DBusMock *startLogindWithLid(const QStringList &lid)
+    {
+        DBusMock *logind = startLogind(*buses, &error);
+        if (!logind)
+            return nullptr;
+        const QStringList keys{ QStringLiteral("HandleLidSwitch"), QStringLiteral("HandleLidSwitchExternalPower"),
+            QStringLiteral("HandleLidSwitchDocked") };
+        for (qsizetype i = 0; i < lid.size(); ++i)
+            if (!logind->addProperty(logindInterface, keys[i], lid[i]))
+                return nullptr;
+        return logind;
+    }
+
+    // systemd whose KillUnit makes the logind mock reread the drop-in
+    // directory, as SIGHUP makes logind do; or, with `reloads` false, does nothing.
+    DBusMock *startSystemd(const QString &configDir, bool reloads)
+    {
+        DBusMock *systemd = buses->startTemplate(MockBuses::system, QStringLiteral("systemd"),
+            QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"), &error);
+        if (!systemd)
+            return nullptr;
+        const QString reload
+            = QStringLiteral("import os\n"
+                             "values = {'HandleLidSwitch': 'suspend', 'HandleLidSwitchExternalPower': 'suspend', "
+                             "'HandleLidSwitchDocked': 'ignore'}\n"
+                             "path = '%1/%2'\n"
+                             "if os.path.exists(path):\n"
+                             "    for line in open(path):\n"
+                             "        key, sep, value = line.strip().partition('=')\n"
+                             "        if sep and key in values:\n"
+                             "            values[key] = value\n"
+                             "bus = dbus.bus.BusConnection(os.environ['DBUS_SYSTEM_BUS_ADDRESS'])\n"
+                             "bus.get_object('org.freedesktop.login1', '/org/freedesktop/login1').UpdateProperties("
+                             "'org.freedesktop.login1.Manager', values, dbus_interface='org.freedesktop.DBus.Mock')\n"
+                             "bus.close()")
+                  .arg(configDir, dropIn);
+        const bool ok = systemd->addMethod(QStringLiteral("org.freedesktop.systemd1.Manager"),
+            QStringLiteral("KillUnit"), QStringLiteral("ssi"), QString(), reloads ? reload : QString());
+        return ok ? systemd : nullptr;
+    }
+
+    static QByteArray listing(const char *sleepDisabled, const char *sleepLine)
+    {
+        return QByteArray("System-wide power settings:\n SleepDisabled ") + sleepDisabled + "\nCurrently in use:\n"
+            + sleepLine;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (const QString reason = MockBuses::unavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QVERIFY2(QFile::exists(pmset), qPrintable(pmset));
+    }
+
+    void init()
+    {
+        buses = std::make_unique<MockBuses>();
+        QVERIFY2(buses->start(&error), qPrintable(error));
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed())
+            buses->printLogs();
+        buses.reset();
+    }
+
+    void listing_data()
+    {
+        QTest::addColumn<QStringList>("lid");
+        QTest::addColumn<QString>("idleAction");
+        QTest::addColumn<qulonglong>("idleSeconds");
+        QTest::addColumn<QByteArray>("expected");
+        const QString ignore = QStringLiteral("ignore");
+        QTest::newRow("lid ignored everywhere, suspend after 90 s") << QStringList{ ignore, ignore,
+            ignore } << QStringLiteral("suspend") << 90ull << listing("1", " sleep 2\n");
+        QTest::newRow("lid suspends when docked")
+            << QStringList{ ignore, ignore, QStringLiteral("suspend") } << QStringLiteral("hibernate") << 600ull
+            << listing("0", " sleep 10\n");
+        QTest::newRow("lid suspends on battery") << QStringList{ QStringLiteral("suspend"), ignore, ignore }
+                                                 << QStringLiteral("lock") << 600ull << listing("0", " sleep 0\n");
+        QTest::newRow("no lid properties at all")
+            << QStringList{} << QStringLiteral("ignore") << 1800ull << listing("0", " sleep 0\n");
+    }
+
+    void listing()
+    {
+        QFETCH(QStringList, lid);
+        QFETCH(QString, idleAction);
+        QFETCH(qulonglong, idleSeconds);
+        QFETCH(QByteArray, expected);
+        DBusMock *logind = startLogindWithLid(lid);
+        QVERIFY2(logind, qPrintable(error));
+        QVERIFY(logind->updateProperties(logindInterface,
+            { { QStringLiteral("IdleAction"), idleAction },
+                { QStringLiteral("IdleActionUSec"), QVariant::fromValue(quint64(idleSeconds) * 1000000) } }));
+
+        const Run result = run({ QStringLiteral("-g") });
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.out, expected);
+    }
+
+    void listingWithoutLogindFails()
+    {
+        const Run result = run({ QStringLiteral("-g") });
+        QCOMPARE(result.status, 1);
+        QVERIFY(result.out.isEmpty());
+        QVERIFY2(result.err.startsWith("wakora-pmset: cannot read logind's settings"), result.err.constData());
+    }
+
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("none") << QStringList{};
+        QTest::newRow("unknown option") << QStringList{ QStringLiteral("-x") };
+        QTest::newRow("extra argument") << QStringList{ QStringLiteral("-g"), QStringLiteral("now") };
+        QTest::newRow("value out of range")
+            << QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("2") };
+        QTest::newRow("missing value") << QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep") };
+        QTest::newRow("other setting") << QStringList{ QStringLiteral("-a"), QStringLiteral("sleep"),
+            QStringLiteral("1") };
+        QTest::newRow("config dir without command")
+            << QStringList{ QStringLiteral("--config-dir"), QStringLiteral("/nonexistent") };
+    }
+
+    void badArguments()
+    {
+        QFETCH(QStringList, arguments);
+        const Run result = run(arguments);
+        QCOMPARE(result.status, 64);
+        QVERIFY(result.out.isEmpty());
+        QVERIFY2(result.err.startsWith("usage: wakora-pmset"), result.err.constData());
+    }
+
+    void writeThenRemoveTheDropIn()
+    {
+        if (geteuid() != 0)
+            QSKIP("writing needs root; CI runs the tests as root");
+        QTemporaryDir runDir;
+        QVERIFY(runDir.isValid());
+        const QString configDir = runDir.filePath(QStringLiteral("logind.conf.d")); // created on demand
+        DBusMock *logind
+            = startLogindWithLid({ QStringLiteral("suspend"), QStringLiteral("suspend"), QStringLiteral("ignore") });
+        QVERIFY2(logind, qPrintable(error));
+        DBusMock *systemd = startSystemd(configDir, true);
+        QVERIFY2(systemd, qPrintable(error));
+
+        const QStringList prefix{ QStringLiteral("--config-dir"), configDir };
+        Run result
+            = run(prefix + QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("1") });
+        QVERIFY2(result.status == 0, result.err.constData());
+        QFile file(QDir(configDir).filePath(dropIn));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray contents = file.readAll();
+        file.close();
+        QVERIFY(contents.contains("[Login]\n"));
+        for (const char *line :
+            { "HandleLidSwitch=ignore\n", "HandleLidSwitchExternalPower=ignore\n", "HandleLidSwitchDocked=ignore\n" })
+            QVERIFY2(contents.contains(line), line);
+        QCOMPARE(file.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), QFileDevice::Permissions());
+        // Nothing but the drop-in is left in the directory (no temporary file).
+        QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden), QStringList{ dropIn });
+        auto calls = systemd->callsOf(QStringLiteral("KillUnit"));
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(
+            calls[0], (QVariantList{ QStringLiteral("systemd-logind.service"), QStringLiteral("main"), QVariant(1) }));
+        QCOMPARE(run({ QStringLiteral("-g") }).out.split('\n').value(1), QByteArray(" SleepDisabled 1"));
+
+        result = run(prefix + QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("0") });
+        QVERIFY2(result.status == 0, result.err.constData());
+        QVERIFY(!file.exists());
+        QCOMPARE(systemd->callsOf(QStringLiteral("KillUnit")).size(), 2);
+        QCOMPARE(run({ QStringLiteral("-g") }).out.split('\n').value(1), QByteArray(" SleepDisabled 0"));
+
+        // Turning off what is already off still succeeds.
+        result = run(prefix + QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("0") });
+        QCOMPARE(result.status, 0);
+    }
+
+    void aChangeLogindDoesNotTakeUpIsUndone()
+    {
+        if (geteuid() != 0)
+            QSKIP("writing needs root; CI runs the tests as root");
+        QTemporaryDir configDir;
+        QVERIFY(configDir.isValid());
+        DBusMock *logind
+            = startLogindWithLid({ QStringLiteral("suspend"), QStringLiteral("suspend"), QStringLiteral("ignore") });
+        QVERIFY2(logind, qPrintable(error));
+        QVERIFY2(startSystemd(configDir.path(), false), qPrintable(error));
+
+        const Run result = run({ QStringLiteral("--config-dir"), configDir.path(), QStringLiteral("-a"),
+            QStringLiteral("disablesleep"), QStringLiteral("1") });
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains("logind still reports SleepDisabled 0"), result.err.constData());
+        QVERIFY(!QFile::exists(QDir(configDir.path()).filePath(dropIn)));
+    }
+
+    void aWriteWithoutRootIsRefused()
+    {
+        QTemporaryDir configDir;
+        QVERIFY(configDir.isValid());
+        // Writable by anyone, so only the refusal can keep it empty.
+        QVERIFY(QFile::setPermissions(configDir.path(), QFileDevice::Permissions(0x7777)));
+        QStringList prefix;
+        if (geteuid() == 0) {
+            prefix = QStringList{ QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups") };
+            // The command must be able to run as nobody at all for this to mean anything.
+            const Run probe = run({}, prefix);
+            if (probe.status != 64)
+                QSKIP(qPrintable(QStringLiteral("cannot run wakora-pmset as nobody with setpriv: %1")
+                                     .arg(QString::fromUtf8(probe.err))));
+        }
+        for (const char *value : { "1", "0" }) {
+            const Run result = run({ QStringLiteral("--config-dir"), configDir.path(), QStringLiteral("-a"),
+                                       QStringLiteral("disablesleep"), QString::fromLatin1(value) },
+                prefix);
+            QCOMPARE(result.status, 77);
+            QVERIFY2(result.err.contains("needs root"), result.err.constData());
+        }
+        QVERIFY(QDir(configDir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWakoraPmset)
+#include "tst_wakorapmset.moc"
