@@ -7,13 +7,13 @@
 
 #include <QCoroDBusPendingCall>
 #include <QCoroProcess>
-#include <QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QProcess>
 
 #include <algorithm>
+#include <coroutine>
 
 SystemPowerStatus::SystemPowerStatus(QDBusConnection systemBus, QString pmsetPath)
     : m_systemBus(std::move(systemBus))
@@ -82,6 +82,43 @@ QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> SystemPowerStat
     co_return assertionsFrom(inhibitors);
 }
 
+namespace {
+
+// Resumes the awaiting coroutine once the process has started or failed to.
+// A failed launch never emits started(), so waiting for that alone could hang;
+// and the resumption goes through the event loop, never from inside the
+// process's own signal.
+class LaunchSettled
+{
+public:
+    explicit LaunchSettled(QProcess &process)
+        : m_process(process)
+    { }
+
+    bool await_ready() const { return m_process.state() != QProcess::Starting; }
+
+    void await_suspend(std::coroutine_handle<> waiter)
+    {
+        const auto settle = [this, waiter] {
+            QObject::disconnect(m_started);
+            QObject::disconnect(m_failed);
+            QMetaObject::invokeMethod(
+                &m_process, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+        };
+        m_started = QObject::connect(&m_process, &QProcess::started, settle);
+        m_failed = QObject::connect(&m_process, &QProcess::errorOccurred, settle);
+    }
+
+    void await_resume() const { }
+
+private:
+    QProcess &m_process;
+    QMetaObject::Connection m_started;
+    QMetaObject::Connection m_failed;
+};
+
+} // namespace
+
 QCoro::Task<Expected<QList<PowerSetting>, PowerStatusError>> SystemPowerStatus::settings()
 {
     QProcess process;
@@ -89,10 +126,7 @@ QCoro::Task<Expected<QList<PowerSetting>, PowerStatusError>> SystemPowerStatus::
     process.setArguments(PmsetCommand::readArguments());
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
-    // Wait for the launch to succeed or fail, without a timer: a failed
-    // launch never emits started(), so waiting for that alone could hang.
-    while (process.state() == QProcess::Starting)
-        co_await qCoro(&process, &QProcess::stateChanged);
+    co_await LaunchSettled(process);
     if (process.error() == QProcess::FailedToStart)
         co_return Unexpected(PowerStatusError::pmsetLaunchFailed(process.errorString()));
     // No time limit, as no caller can tell a slow command from a stuck one.
