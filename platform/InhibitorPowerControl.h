@@ -18,8 +18,9 @@
 // for the display), then logind. An identifier is our own counter, mapped to
 // the handle that holds the inhibit.
 //
-// Calls are synchronous, as the role demands, and bounded by `timeout`.
-// Destroying the control gives back whatever it still holds.
+// Calls are synchronous, as the role demands, and bounded by `timeout`; the
+// control is used from one thread (the controller's). Destroying it gives
+// back whatever it still holds.
 class InhibitorPowerControl final : public PowerControlling
 {
 public:
