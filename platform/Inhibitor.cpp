@@ -13,9 +13,18 @@ static bool serviceIsGone(const QDBusMessage &reply)
         || reply.errorName() == u"org.freedesktop.DBus.Error.NameHasNoOwner";
 }
 
-static Expected<void, qint32> outcome(const QDBusMessage &reply)
+// Likewise a portal request object that no longer exists (the portal
+// restarted, or ended the inhibit itself): every request object has Close,
+// so not finding it means the request is gone.
+static bool requestIsGone(const QDBusMessage &reply)
 {
-    if (reply.type() == QDBusMessage::ErrorMessage && !serviceIsGone(reply))
+    return serviceIsGone(reply) || reply.errorName() == u"org.freedesktop.DBus.Error.UnknownObject"
+        || reply.errorName() == u"org.freedesktop.DBus.Error.UnknownMethod";
+}
+
+static Expected<void, qint32> outcome(const QDBusMessage &reply, bool (*isGone)(const QDBusMessage &))
+{
+    if (reply.type() == QDBusMessage::ErrorMessage && !isGone(reply))
         return Unexpected(statusForDBusError(reply.errorName()));
     return {};
 }
@@ -59,7 +68,7 @@ Expected<void, qint32> CookieInhibitor::release()
     // A restarted desktop service would not know the cookie; never start one just to be told so.
     call.setAutoStartService(false);
     const QDBusMessage reply = m_connection.call(call, QDBus::Block, int(m_timeout.count()));
-    auto result = outcome(reply);
+    auto result = outcome(reply, serviceIsGone);
     if (result)
         m_held = false;
     return result;
@@ -87,7 +96,7 @@ Expected<void, qint32> PortalInhibitor::release()
         InhibitServices::portalService, m_requestPath, InhibitServices::portalRequestInterface, InhibitServices::close);
     call.setAutoStartService(false);
     const QDBusMessage reply = m_connection.call(call, QDBus::Block, int(m_timeout.count()));
-    auto result = outcome(reply);
+    auto result = outcome(reply, requestIsGone);
     if (result)
         m_held = false;
     return result;

@@ -97,6 +97,12 @@ bool InhibitorPowerControl::isReachable(Backend backend)
     return reachable;
 }
 
+void InhibitorPowerControl::forget(Backend backend)
+{
+    m_reachable.remove(backend);
+    m_backends.removeIf([backend](auto entry) { return entry.value() == backend; });
+}
+
 std::optional<Backend> InhibitorPowerControl::backend(AssertionKind kind)
 {
     if (const auto found = m_backends.constFind(kind); found != m_backends.cend())
@@ -186,10 +192,18 @@ Expected<quint32, PowerError> InhibitorPowerControl::createAssertion(AssertionKi
 {
     if (m_nextID == 0) // every identifier has been handed out once
         return Unexpected(PowerError::assertionCreateFailed(-ENOSPC));
-    const auto chosen = backend(kind);
+    auto chosen = backend(kind);
     if (!chosen)
         return Unexpected(PowerError::assertionCreateFailed(-ENOENT));
     auto held = inhibit(*chosen, kind);
+    if (!held && held.error() == -ENOENT) {
+        // The service left the bus since it was found (a desktop shell
+        // restarted): look along the chain again, once.
+        forget(*chosen);
+        chosen = backend(kind);
+        if (chosen)
+            held = inhibit(*chosen, kind);
+    }
     if (!held)
         return Unexpected(PowerError::assertionCreateFailed(held.error()));
     const quint32 id = m_nextID++;

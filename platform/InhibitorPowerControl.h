@@ -46,13 +46,15 @@ public:
 
 private:
     bool isReachable(Backend backend);
+    void forget(Backend backend);
     Expected<std::unique_ptr<Inhibitor>, qint32> inhibit(Backend backend, AssertionKind kind);
 
     QDBusConnection m_systemBus;
     QDBusConnection m_sessionBus;
     std::chrono::milliseconds m_timeout;
     // Only successful finds are kept: a desktop service that was not up yet
-    // is looked for again on the next creation.
+    // is looked for again on the next creation, and one that has left the
+    // bus is forgotten when a creation finds it gone.
     QMap<AssertionKind, Backend> m_backends;
     QMap<Backend, bool> m_reachable;
     quint32 m_nextID = 1;

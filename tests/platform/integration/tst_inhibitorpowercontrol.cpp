@@ -249,11 +249,40 @@ private Q_SLOTS:
     {
         DBusMock *power = startCookieService(*buses, powerService, powerPath, powerInterface, &error);
         QVERIFY2(power, qPrintable(error));
+        DBusMock *portal = startPortal(*buses, &error);
+        QVERIFY2(portal, qPrintable(error));
+        auto control = newControl();
+        const auto viaPortal = control->createAssertion(AssertionKind::displaySleep);
+        QVERIFY(viaPortal);
+        buses->removeMock(portal);
+        // Only now does system sleep look past the portal, to the power manager.
+        const auto viaCookie = control->createAssertion(AssertionKind::systemSleep);
+        QVERIFY(viaCookie);
+        QCOMPARE(control->backend(AssertionKind::systemSleep), Backend::powerManagement);
+
+        buses->removeMock(power);
+        QVERIFY(control->releaseAssertion(viaCookie.value()));
+        // A portal that came back knows nothing of the old request: that inhibit is gone too.
+        QVERIFY2(startPortal(*buses, &error), qPrintable(error));
+        QVERIFY(control->releaseAssertion(viaPortal.value()));
+    }
+
+    void aRefusedPortalCloseKeepsTheRequest()
+    {
+        DBusMock *portal = startPortal(*buses, &error);
+        QVERIFY2(portal, qPrintable(error));
         auto control = newControl();
         const auto id = control->createAssertion(AssertionKind::systemSleep);
         QVERIFY(id);
-        buses->removeMock(power);
-        QVERIFY(control->releaseAssertion(id.value()));
+        const QString request = heldBy(portal, portalInterface).value(0).handle;
+        QVERIFY(portal->addMethod(QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Close"), QString(),
+            QString(),
+            QStringLiteral("raise dbus.exceptions.DBusException('no', name='org.freedesktop.DBus.Error.NoReply')"),
+            request));
+        const auto refused = control->releaseAssertion(id.value());
+        QVERIFY(!refused);
+        QCOMPARE(refused.error(), PowerError::assertionReleaseFailed(-ETIMEDOUT));
+        QCOMPARE(heldBy(portal, portalInterface).size(), 1);
     }
 
     void destroyingTheControlGivesBackWhatItHolds()
