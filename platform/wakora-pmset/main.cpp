@@ -27,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
@@ -197,6 +198,9 @@ bool waitForSetting(QDBusConnection &bus, bool disabled, QString &error)
 
 int writeSetting(QDBusConnection &bus, const Request &request)
 {
+    // Whatever umask we were started with, logind's configuration must not
+    // become writable by anyone but root: directory 0755, file 0644.
+    ::umask(022);
     if (!QDir().mkpath(request.configDir)) {
         fail(QStringLiteral("cannot create %1").arg(request.configDir));
         return EXIT_FAILURE;

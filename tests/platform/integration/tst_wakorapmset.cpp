@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace InhibitMocks;
@@ -194,9 +196,14 @@ private Q_SLOTS:
         QVERIFY2(systemd, qPrintable(error));
 
         const QStringList prefix{ QStringLiteral("--config-dir"), configDir };
+        // Started with a careless umask, it still keeps logind's files root's alone.
+        const mode_t umaskBefore = ::umask(0);
         Run result
             = run(prefix + QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("1") });
+        ::umask(umaskBefore);
         QVERIFY2(result.status == 0, result.err.constData());
+        const auto groupOrOtherWrite = QFileDevice::WriteGroup | QFileDevice::WriteOther;
+        QCOMPARE(QFileInfo(configDir).permissions() & groupOrOtherWrite, QFileDevice::Permissions());
         QFile file(QDir(configDir).filePath(dropIn));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray contents = file.readAll();
@@ -205,7 +212,7 @@ private Q_SLOTS:
         for (const char *line :
             { "HandleLidSwitch=ignore\n", "HandleLidSwitchExternalPower=ignore\n", "HandleLidSwitchDocked=ignore\n" })
             QVERIFY2(contents.contains(line), line);
-        QCOMPARE(file.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), QFileDevice::Permissions());
+        QCOMPARE(file.permissions() & groupOrOtherWrite, QFileDevice::Permissions());
         // Nothing but the drop-in is left in the directory (no temporary file).
         QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden), QStringList{ dropIn });
         auto calls = systemd->callsOf(QStringLiteral("KillUnit"));
