@@ -127,16 +127,19 @@ private Q_SLOTS:
 
     void aCommandThatCannotStartSaysWhy_data()
     {
-        QTest::addColumn<bool>("exists");
-        QTest::newRow("missing") << false;
-        QTest::newRow("not executable") << true;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << QStringLiteral("missing");
+        QTest::newRow("not executable") << QStringLiteral("not executable");
+        QTest::newRow("no path at all") << QStringLiteral("empty");
     }
 
     void aCommandThatCannotStartSaysWhy()
     {
-        QFETCH(bool, exists);
+        QFETCH(QString, kind);
         QString command = directory.filePath(QStringLiteral("no-such-pmset"));
-        if (exists) {
+        if (kind == u"empty") {
+            command.clear();
+        } else if (kind == u"not executable") {
             command = script(QStringLiteral("pmset-not-executable"), "exit 0");
             QFile::setPermissions(command, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
