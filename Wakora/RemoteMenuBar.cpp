@@ -95,16 +95,24 @@ public:
         if (message.interface() != clientInterface().interfaceName() || message.member() != u"StateDidChange"
             || !message.signature().isEmpty())
             return false;
-        if (!m_owner || message.service() != m_owner->m_connection) {
-            if (!message.isReplyRequired())
-                return true;
-            connection.send(message.createErrorReply(
-                QDBusError::AccessDenied, peerRefusal(message.service(), QStringLiteral("not the agent"))));
-            return true;
-        }
-        m_owner->stateDidChange(message.service());
-        if (message.isReplyRequired())
-            connection.send(message.createReply());
+        // The bus may deliver on its own thread; the owner's state lives on its.
+        message.setDelayedReply(true);
+        QMetaObject::invokeMethod(
+            m_owner,
+            [owner = m_owner, message, connection] {
+                if (!owner)
+                    return;
+                if (message.service() != owner->m_connection) {
+                    if (message.isReplyRequired())
+                        connection.send(message.createErrorReply(
+                            QDBusError::AccessDenied, peerRefusal(message.service(), QStringLiteral("not the agent"))));
+                    return;
+                }
+                owner->stateDidChange(message.service());
+                if (message.isReplyRequired())
+                    connection.send(message.createReply());
+            },
+            Qt::QueuedConnection);
         return true;
     }
 
@@ -123,6 +131,7 @@ RemoteMenuBar::RemoteMenuBar(QDBusConnection bus, ProgramLocations locations,
     , m_options(options)
     , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
 {
+    qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &RemoteMenuBar::connectionLost);
     if (m_options.receivesChanges) {
         m_callback = std::make_unique<MenuBarClientCallback>(this);
@@ -146,23 +155,10 @@ bool RemoteMenuBar::isEnabled(AssertionKind kind) const
 QCoro::Task<Expected<QString, QString>> RemoteMenuBar::connection()
 {
     if (m_connection)
-        co_return *m_connection;
+        co_return QString(*m_connection); // a copy: QCoro moves from what it is given
     QPointer<RemoteMenuBar> self(this);
     const QDBusConnection bus = m_bus;
     const QString name = MenuBarService::machServiceName();
-
-    if (m_options.activatesAgent) {
-        QDBusMessage start = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-            QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
-            QStringLiteral("StartServiceByName"));
-        start << name << quint32(0);
-        QDBusPendingCall starting = bus.asyncCall(start, int(m_options.requestTimeout.count()));
-        const QDBusMessage started = co_await starting;
-        if (!self)
-            co_return Unexpected(RemoteError::notResponding());
-        if (started.type() == QDBusMessage::ErrorMessage)
-            qCDebug(lcRemote, "The bus cannot start the agent: %s", qUtf8Printable(started.errorMessage()));
-    }
 
     QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
         QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
@@ -190,7 +186,7 @@ QCoro::Task<Expected<QString, QString>> RemoteMenuBar::connection()
     }
 
     if (m_connection) // another request got there first
-        co_return *m_connection;
+        co_return QString(*m_connection); // a copy: QCoro moves from what it is given
     m_connection = unique;
     m_lossPolicy.adopt(unique);
     m_watcher.setWatchedServices({ unique });

@@ -45,9 +45,6 @@ public:
         std::chrono::milliseconds requestTimeout{ 10'000 };
         std::chrono::milliseconds retryInterval{ 3'000 };
         std::chrono::milliseconds launchDelay{ 1'000 };
-        // Let the bus start the agent (D-Bus activation) when nobody owns its
-        // name; the wakora command does, the main application launches it.
-        bool activatesAgent = false;
         // Export the StateDidChange callback; a one-shot command needs none.
         bool receivesChanges = true;
     };

@@ -53,11 +53,13 @@ StatusItemController::StatusItemController(PowerToggling *powerController, bool 
             if (why == QSystemTrayIcon::Trigger && m_statusMenu)
                 m_statusMenu->popup(QCursor::pos());
         });
+    }
+    sync();
+    if (m_statusItem) {
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             qCWarning(lcStatusItem, "No system tray is available: Wakora runs on without its icon");
         m_statusItem->show();
     }
-    sync();
     if (m_powerController)
         connect(m_powerController, &PowerToggling::didChange, this, &StatusItemController::sync);
     if (m_clamshell)

@@ -1,0 +1,275 @@
+#include "WakoraCommand.h"
+
+#include "MenuBarService.h"
+#include "RemoteMenuBar.h"
+#include "UsageSummary.h"
+
+#include <QCoreApplication>
+#include <QCoroDBusPendingCall>
+#include <QCoroProcess>
+#include <QCoroTimer>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QProcess>
+#include <QTimeZone>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+void say(const QString &text)
+{
+    std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+void complain(const QString &text)
+{
+    std::fputs(qPrintable(QStringLiteral("wakora: ") + text + QLatin1Char('\n')), stderr);
+}
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("켜짐") : QStringLiteral("꺼짐");
+}
+
+QString duration(qint64 seconds)
+{
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = (seconds % 3600) / 60;
+    if (hours > 0)
+        return QStringLiteral("%1시간 %2분").arg(hours).arg(minutes);
+    return QStringLiteral("%1분").arg(minutes);
+}
+
+const char usageText[] = "사용법: wakora status | on [--display] | off [--display] | usage [--json]\n"
+                         "        | hold [--display] -- COMMAND [ARGUMENT...]";
+
+} // namespace
+
+WakoraCommand::WakoraCommand(QDBusConnection bus, ProgramLocations locations)
+    : m_bus(bus)
+    , m_locations(std::move(locations))
+{ }
+
+WakoraCommand::~WakoraCommand() = default;
+
+QCoro::Task<int> WakoraCommand::run(QStringList arguments)
+{
+    if (arguments.isEmpty()) {
+        complain(QString::fromUtf8(usageText));
+        co_return usageError;
+    }
+    const QString verb = arguments.takeFirst();
+    if (verb == u"hold") {
+        bool display = false;
+        while (!arguments.isEmpty() && arguments.first() != u"--") {
+            const QString option = arguments.takeFirst();
+            if (option != u"--display") {
+                complain(QStringLiteral("알 수 없는 옵션: %1\n%2").arg(option, QString::fromUtf8(usageText)));
+                co_return usageError;
+            }
+            display = true;
+        }
+        if (!arguments.isEmpty())
+            arguments.removeFirst(); // the "--"
+        if (arguments.isEmpty()) {
+            complain(QStringLiteral("실행할 명령이 없습니다.\n%1").arg(QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
+        co_return co_await hold(display, arguments);
+    }
+
+    const QStringList allowed = verb == u"on" || verb == u"off" ? QStringList{ QStringLiteral("--display") }
+        : verb == u"usage"                                      ? QStringList{ QStringLiteral("--json") }
+                                                                : QStringList{};
+    if (verb != u"status" && verb != u"on" && verb != u"off" && verb != u"usage") {
+        complain(QStringLiteral("알 수 없는 명령: %1\n%2").arg(verb, QString::fromUtf8(usageText)));
+        co_return usageError;
+    }
+    for (const QString &option : std::as_const(arguments)) {
+        if (!allowed.contains(option)) {
+            complain(QStringLiteral("알 수 없는 옵션: %1\n%2").arg(option, QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
+    }
+    const bool flag = !arguments.isEmpty();
+    if (verb == u"status")
+        co_return co_await status();
+    if (verb == u"usage")
+        co_return co_await usage(flag);
+    co_return co_await switchKinds(verb == u"on", flag);
+}
+
+QCoro::Task<bool> WakoraCommand::ensureAgent()
+{
+    const QString name = MenuBarService::machServiceName();
+    if (m_bus.interface()->isServiceRegistered(name).value())
+        co_return true;
+
+    QDBusMessage start = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("StartServiceByName"));
+    start << name << quint32(0);
+    QDBusPendingCall starting = m_bus.asyncCall(start, 15'000);
+    const QDBusMessage started = co_await starting;
+    if (started.type() == QDBusMessage::ReplyMessage)
+        co_return true;
+
+    // Not installed for activation (a build tree): start ours directly.
+    if (!QProcess::startDetached(m_locations.agent(), {})) {
+        complain(QStringLiteral("메뉴바 앱을 시작하지 못했습니다: %1").arg(m_locations.agent()));
+        co_return false;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10'000) {
+        if (m_bus.interface()->isServiceRegistered(name).value())
+            co_return true;
+        co_await QCoro::sleepFor(std::chrono::milliseconds(50));
+    }
+    complain(QStringLiteral("메뉴바 앱이 응답하지 않습니다."));
+    co_return false;
+}
+
+QCoro::Task<bool> WakoraCommand::reachAgent()
+{
+    const bool started = co_await ensureAgent();
+    bool connected = false;
+    if (started)
+        connected = co_await connect();
+    if (!connected)
+        complain(QStringLiteral("메뉴바 앱에 연결하지 못했습니다."));
+    co_return connected;
+}
+
+QCoro::Task<bool> WakoraCommand::connect()
+{
+    RemoteMenuBar::Options options;
+    options.receivesChanges = false;
+    m_remote = std::make_unique<RemoteMenuBar>(m_bus, m_locations, nullptr, nullptr, options);
+    co_await m_remote->refresh();
+    co_return m_remote->isAvailable();
+}
+
+QCoro::Task<int> WakoraCommand::status()
+{
+    bool reached = m_bus.interface()->isServiceRegistered(MenuBarService::machServiceName()).value();
+    if (reached)
+        reached = co_await connect();
+    if (!reached) {
+        say(QStringLiteral("메뉴바 앱이 실행 중이 아닙니다."));
+        co_return agentNotRunning;
+    }
+    say(QStringLiteral("잠자기 방지: %1").arg(onOff(m_remote->isEnabled(AssertionKind::systemSleep))));
+    say(QStringLiteral("디스플레이 켜 두기: %1").arg(onOff(m_remote->isEnabled(AssertionKind::displaySleep))));
+    if (const auto since = m_remote->activeSince()) {
+        const qint64 elapsed = std::max<qint64>(since->secsTo(QDateTime::currentDateTimeUtc()), 0);
+        say(QStringLiteral("켜진 시각: %1 (%2)").arg(since->toLocalTime().toString(Qt::ISODate), duration(elapsed)));
+    }
+    const QString lid = m_remote->clamshellMode() == 1 ? QStringLiteral("켜짐")
+        : m_remote->clamshellMode() == 2               ? QStringLiteral("시스템에서 켜짐")
+                                                       : QStringLiteral("꺼짐");
+    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lid));
+    say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
+    co_return success;
+}
+
+QCoro::Task<int> WakoraCommand::switchKinds(bool enabled, bool display)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    QList<AssertionKind> kinds{ AssertionKind::systemSleep };
+    if (display)
+        kinds.append(AssertionKind::displaySleep);
+    for (const AssertionKind kind : kinds) {
+        const auto result = co_await m_remote->setEnabled(enabled, kind);
+        if (!result) {
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
+            co_return failure;
+        }
+    }
+    co_return success;
+}
+
+QCoro::Task<int> WakoraCommand::usage(bool json)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    const auto summary = co_await m_remote->summary();
+    if (!summary) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(summary.error()));
+        co_return failure;
+    }
+    if (json) {
+        std::fputs(summary.value().toJson().constData(), stdout);
+        std::fputs("\n", stdout);
+        co_return success;
+    }
+    const QLocale locale;
+    for (const DailyUsage &day : summary.value().days)
+        say(QStringLiteral("%1  %2")
+                .arg(locale.toString(day.date.toLocalTime().date(), QLocale::ShortFormat), 10)
+                .arg(duration(qint64(day.seconds))));
+    say(QStringLiteral("하루 평균: %1").arg(duration(qint64(summary.value().dailyAverage()))));
+    for (const AppUsage &app : summary.value().apps)
+        say(QStringLiteral("  %1  %2").arg(app.name, -24).arg(duration(app.minutes * 60)));
+    co_return success;
+}
+
+QCoro::Task<int> WakoraCommand::hold(bool display, QStringList command)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    QList<AssertionKind> kinds{ AssertionKind::systemSleep };
+    if (display)
+        kinds.append(AssertionKind::displaySleep);
+
+    // Turn back off only what this command turned on.
+    QList<AssertionKind> turnedOn;
+    for (const AssertionKind kind : kinds) {
+        if (m_remote->isEnabled(kind))
+            continue;
+        const auto result = co_await m_remote->setEnabled(true, kind);
+        if (!result) {
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
+            for (const AssertionKind done : std::as_const(turnedOn))
+                co_await m_remote->setEnabled(false, done);
+            co_return failure;
+        }
+        turnedOn.append(kind);
+    }
+
+    // Like system(3): an interrupt from the terminal reaches the command,
+    // and we wait for it to end before giving the kinds back.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.setInputChannelMode(QProcess::ForwardedInputChannel);
+    child.setChildProcessModifier([] {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGQUIT, SIG_DFL);
+    });
+    const QString program = command.takeFirst();
+    int status = failure;
+    auto running = qCoro(child);
+    const bool started = co_await running.start(program, command);
+    if (!started) {
+        complain(QStringLiteral("%1을(를) 실행하지 못했습니다: %2").arg(program, child.errorString()));
+        status = commandNotStarted;
+    } else {
+        co_await running.waitForFinished(-1);
+        status = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 128 + SIGTERM;
+    }
+
+    for (const AssertionKind kind : std::as_const(turnedOn)) {
+        const auto result = co_await m_remote->setEnabled(false, kind);
+        if (!result)
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
+    }
+    co_return status;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ProgramLocations.h"
+
+#include <QDBusConnection>
+#include <QStringList>
+
+#include <QCoroTask>
+
+#include <memory>
+
+class RemoteMenuBar;
+
+// The wakora command: the agent's state and switches from a terminal.
+//
+//   wakora status            held kinds, since when, lid-closed mode, agent pid
+//   wakora on [--display]    keep the system (and the display) awake
+//   wakora off [--display]   let the system (and the display) sleep again
+//   wakora usage [--json]    the last 7 days
+//   wakora hold [--display] -- COMMAND...
+//                            awake while COMMAND runs; exits with its status
+class WakoraCommand
+{
+public:
+    enum ExitStatus {
+        success = 0,
+        failure = 1,
+        usageError = 2,
+        agentNotRunning = 3,
+        commandNotStarted = 127,
+    };
+
+    WakoraCommand(QDBusConnection bus, ProgramLocations locations);
+    ~WakoraCommand();
+
+    QCoro::Task<int> run(QStringList arguments);
+
+private:
+    QCoro::Task<int> status();
+    QCoro::Task<int> switchKinds(bool enabled, bool display);
+    QCoro::Task<int> usage(bool json);
+    QCoro::Task<int> hold(bool display, QStringList command);
+    // Starts the agent when nobody owns its name: through the bus's
+    // activation when the agent is installed, else the agent of our prefix.
+    QCoro::Task<bool> ensureAgent();
+    QCoro::Task<bool> connect();
+    // Both of the above; says why when it fails.
+    QCoro::Task<bool> reachAgent();
+
+    QDBusConnection m_bus;
+    ProgramLocations m_locations;
+    std::unique_ptr<RemoteMenuBar> m_remote;
+};

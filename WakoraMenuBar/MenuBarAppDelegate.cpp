@@ -1,0 +1,100 @@
+#include "MenuBarAppDelegate.h"
+
+#include "ClamshellController.h"
+#include "InhibitorPowerControl.h"
+#include "LoginLaunchPolicy.h"
+#include "MenuBarService.h"
+#include "MenuBarXPCService.h"
+#include "PowerController.h"
+#include "StatusItemController.h"
+#include "SystemPowerStatus.h"
+#include "SystemRunningApplications.h"
+#include "UnavailableClamshellService.h"
+#include "UsageRecorder.h"
+#include "UsageStore.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QSettings>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcAgent, "com.quorvel.WakoraApp.MenuBar")
+
+MenuBarAppDelegate::MenuBarAppDelegate(
+    QDBusConnection systemBus, QDBusConnection sessionBus, ProgramLocations locations, Options options, QObject *parent)
+    : QObject(parent)
+    , m_systemBus(systemBus)
+    , m_sessionBus(sessionBus)
+    , m_locations(std::move(locations))
+    , m_options(std::move(options))
+    , m_powerController(
+          std::make_unique<PowerController>(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus)))
+{ }
+
+MenuBarAppDelegate::~MenuBarAppDelegate() = default;
+
+bool MenuBarAppDelegate::applicationDidFinishLaunching()
+{
+    auto clamshellService = std::make_shared<UnavailableClamshellService>([this] { openMainApplication(); });
+    m_clamshell = std::make_unique<ClamshellController>(clamshellService);
+
+    // A failed toggle from the menu opens the main window; the agent itself
+    // shows no error text.
+    m_statusItemController = std::make_unique<StatusItemController>(
+        m_powerController.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
+        [this](const QString &) { openMainApplication(); });
+
+    m_usageRecorder
+        = std::make_unique<UsageRecorder>(m_powerController.get(), std::make_shared<SystemPowerStatus>(m_systemBus),
+            std::make_shared<SystemRunningApplications>(), std::make_shared<UsageStore>(UsageStore::defaultPath()));
+
+    QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
+    clients += m_options.extraClients;
+    m_xpcService = std::make_unique<MenuBarXPCService>(
+        m_powerController.get(), m_clamshell.get(), m_usageRecorder->store(), m_sessionBus, clients);
+
+    // Requests are served only from here on, once everything above exists.
+    if (!m_xpcService->registerOnBus()) {
+        qCCritical(
+            lcAgent, "Cannot export the request service: %s", qUtf8Printable(m_sessionBus.lastError().message()));
+        return false;
+    }
+    const auto registered = m_sessionBus.interface()->registerService(MenuBarService::machServiceName(),
+        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (!registered.isValid() || registered.value() != QDBusConnectionInterface::ServiceRegistered) {
+        qCCritical(lcAgent, "Cannot own the bus name %s: %s", qUtf8Printable(MenuBarService::machServiceName()),
+            qUtf8Printable(registered.error().message()));
+        return false;
+    }
+
+    QTimer::singleShot(std::chrono::seconds(m_options.graceSeconds), this, &MenuBarAppDelegate::checkIdle);
+    return true;
+}
+
+void MenuBarAppDelegate::checkIdle()
+{
+    const QSettings defaults(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
+    const bool opensAtLogin = defaults.value(LoginLaunchPolicy::defaultsKey(), true).toBool();
+    const bool hasClients = m_xpcService->hasClients();
+    const bool hasActiveFeatures = m_xpcService->state().assertions != 0
+        || (m_clamshell && m_clamshell->state().activation != ClamshellActivation::off);
+    if (LoginLaunchPolicy::shouldExit(opensAtLogin, hasClients, hasActiveFeatures)) {
+        qCInfo(lcAgent, "Not wanted at login and nothing needs it: quitting");
+        QCoreApplication::quit();
+    }
+}
+
+void MenuBarAppDelegate::applicationWillTerminate()
+{
+    m_powerController->releaseAll();
+}
+
+void MenuBarAppDelegate::openMainApplication()
+{
+    const QString application = m_locations.mainApplication();
+    if (!QFileInfo(application).isExecutable() || !QProcess::startDetached(application, {}))
+        qCWarning(lcAgent, "Cannot open the main application %s", qUtf8Printable(application));
+}

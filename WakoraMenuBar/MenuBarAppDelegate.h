@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ProgramLocations.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <memory>
+
+class ClamshellController;
+class MenuBarXPCService;
+class PowerController;
+class StatusItemController;
+class UsageRecorder;
+
+// Builds the agent in its start-up order, checks once whether anyone wants
+// it, and gives back the assertions when it ends.
+class MenuBarAppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options {
+        QStringList extraClients; // more programs admitted as clients (development and tests)
+        int graceSeconds;
+        bool showsStatusItem = true;
+    };
+
+    MenuBarAppDelegate(QDBusConnection systemBus, QDBusConnection sessionBus, ProgramLocations locations,
+        Options options, QObject *parent = nullptr);
+    ~MenuBarAppDelegate() override;
+
+    // Answers false, after saying why, when the agent cannot serve (another
+    // agent owns the name, or the bus refuses); the caller then exits.
+    bool applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    PowerController *powerController() const { return m_powerController.get(); }
+
+private:
+    void checkIdle();
+    void openMainApplication();
+
+    QDBusConnection m_systemBus;
+    QDBusConnection m_sessionBus;
+    ProgramLocations m_locations;
+    Options m_options;
+    std::unique_ptr<PowerController> m_powerController;
+    std::unique_ptr<ClamshellController> m_clamshell;
+    std::unique_ptr<StatusItemController> m_statusItemController;
+    std::unique_ptr<UsageRecorder> m_usageRecorder;
+    std::unique_ptr<MenuBarXPCService> m_xpcService;
+};

@@ -1,0 +1,212 @@
+#include "MenuBarXPCService.h"
+
+#include "ClamshellController.h"
+#include "LoginLaunchPolicy.h"
+#include "MenuBarService.h"
+#include "PeerProcess.h"
+#include "PowerController.h"
+#include "UsageStore.h"
+
+#include <QCoreApplication>
+#include <QDBusMetaType>
+#include <QLoggingCategory>
+
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcService, "com.quorvel.WakoraApp.MenuBarService")
+
+namespace {
+
+const DBusInterfaceDescription &agentInterface()
+{
+    static const auto description = DBusInterfaceDescription::load(
+        QStringLiteral(":/interfaces/com.quorvel.WakoraApp.MenuBar.xml"), MenuBarService::interfaceName());
+    return description;
+}
+
+QVariant optionalText(const std::optional<QString> &text)
+{
+    return QVariant::fromValue(text ? QStringList{ *text } : QStringList{});
+}
+
+} // namespace
+
+MenuBarXPCService::MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
+    std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms, QObject *parent)
+    : QDBusVirtualObject(parent)
+    , m_powerController(powerController)
+    , m_clamshell(clamshell)
+    , m_usage(std::move(usage))
+    , m_bus(bus)
+    , m_admittedPrograms(std::move(admittedPrograms))
+    , m_requests(powerController)
+    , m_interface(agentInterface())
+    , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
+{
+    qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
+    connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &MenuBarXPCService::removeClient);
+    connect(powerController, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
+    if (clamshell)
+        connect(clamshell, &ClamshellController::didChange, this, &MenuBarXPCService::notifyClients);
+}
+
+bool MenuBarXPCService::registerOnBus()
+{
+    return m_bus.registerVirtualObject(MenuBarService::objectPath(), this);
+}
+
+std::unique_ptr<QSettings> MenuBarXPCService::defaults() const
+{
+    return std::make_unique<QSettings>(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
+}
+
+QString MenuBarXPCService::introspect(const QString &) const
+{
+    return m_interface.introspection();
+}
+
+bool MenuBarXPCService::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    if (!message.interface().isEmpty() && message.interface() != m_interface.interfaceName())
+        return false;
+    const auto *method = m_interface.method(message.member());
+    if (!method)
+        return false;
+    if (message.signature() != method->inSignature) {
+        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+            QStringLiteral("%1 takes (%2), not (%3)").arg(method->name, method->inSignature, message.signature())));
+        return true;
+    }
+    message.setDelayedReply(true);
+    // The bus may hand us the message on its own thread; all state lives on ours.
+    QMetaObject::invokeMethod(
+        this, [this, message] { serve(message); }, Qt::QueuedConnection);
+    return true;
+}
+
+QCoro::Task<> MenuBarXPCService::serve(QDBusMessage message)
+{
+    QPointer<MenuBarXPCService> self(this);
+    QDBusConnection bus = m_bus;
+    const QString sender = message.service();
+    const bool admitted = co_await admit(sender);
+    if (!self)
+        co_return;
+    if (!admitted) {
+        bus.send(message.createErrorReply(
+            QDBusError::AccessDenied, peerRefusal(sender, QStringLiteral("not a Wakora program of this user"))));
+        co_return;
+    }
+    addClient(sender);
+    const QDBusMessage reply = co_await answer(message);
+    // The reply goes out even when the service went away meanwhile: every
+    // request is answered exactly once.
+    bus.send(reply);
+}
+
+QCoro::Task<bool> MenuBarXPCService::admit(QString sender)
+{
+    if (m_admitted.contains(sender))
+        co_return true;
+    QPointer<MenuBarXPCService> self(this);
+    const QStringList programs = m_admittedPrograms;
+    const auto peer = co_await identifyPeer(m_bus, sender);
+    if (!self)
+        co_return false;
+    if (!peer) {
+        qCWarning(lcService, "Refused %s: %s", qUtf8Printable(sender), qUtf8Printable(peer.error()));
+        co_return false;
+    }
+    if (peer.value().uid != ::getuid() || !peer.value().runs(programs)) {
+        qCWarning(lcService, "Refused %s: %s (uid %u) is not a Wakora program of this user", qUtf8Printable(sender),
+            qUtf8Printable(peer.value().executable), unsigned(peer.value().uid));
+        co_return false;
+    }
+    m_admitted.insert(sender);
+    co_return true;
+}
+
+void MenuBarXPCService::addClient(const QString &name)
+{
+    if (m_clients.contains(name))
+        return;
+    m_clients.append(name);
+    m_watcher.addWatchedService(name);
+}
+
+void MenuBarXPCService::removeClient(const QString &name)
+{
+    m_clients.removeAll(name);
+    m_admitted.remove(name);
+    m_watcher.removeWatchedService(name);
+}
+
+void MenuBarXPCService::notifyClients()
+{
+    for (const QString &client : std::as_const(m_clients)) {
+        QDBusMessage call = QDBusMessage::createMethodCall(client, MenuBarService::clientObjectPath(),
+            MenuBarService::clientInterfaceName(), QStringLiteral("StateDidChange"));
+        call.setAutoStartService(false);
+        // send() marks it as expecting no reply; an unreachable client is skipped.
+        m_bus.send(call);
+    }
+}
+
+QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
+{
+    QPointer<MenuBarXPCService> self(this);
+    const QString member = message.member();
+    const QVariantList arguments = message.arguments();
+
+    if (member == u"State") {
+        const MenuBarRequests::State state = m_requests.state();
+        const qint64 clamshell = m_clamshell ? rawValue(m_clamshell->state().activation) : 0;
+        co_return message.createReply(
+            QVariantList{ QVariant::fromValue(qlonglong(state.assertions)), QVariant::fromValue(qlonglong(clamshell)),
+                QVariant::fromValue(qint32(QCoreApplication::applicationPid())), QVariant(state.activeSince) });
+    }
+    if (member == u"SetAssertion") {
+        const qint64 kind = arguments.at(0).toLongLong();
+        const bool enabled = arguments.at(1).toBool();
+        const auto failure = co_await m_requests.setAssertion(kind, enabled);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"SetClamshell") {
+        QPointer<ClamshellController> clamshell = m_clamshell;
+        if (!clamshell)
+            co_return message.createReply(QVariantList{ optionalText(std::nullopt) });
+        const bool enabled = arguments.at(0).toBool();
+        const auto failure = co_await clamshell->setEnabledAwaiting(enabled);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"UsageSummary") {
+        QByteArrayList data;
+        if (m_usage) {
+            const QByteArray json = m_usage->summary(7, 5).toJson();
+            if (!json.isEmpty())
+                data.append(json);
+        }
+        co_return message.createReply(QVariantList{ QVariant::fromValue(data) });
+    }
+    if (member == u"ClearUsageHistory") {
+        if (m_usage)
+            m_usage->clear();
+        co_return message.createReply();
+    }
+    if (member == u"OpensAtLogin") {
+        const bool opens = defaults()->value(LoginLaunchPolicy::defaultsKey(), true).toBool();
+        co_return message.createReply(QVariantList{ QVariant(opens) });
+    }
+    if (member == u"SetOpensAtLogin") {
+        auto settings = defaults();
+        settings->setValue(LoginLaunchPolicy::defaultsKey(), arguments.at(0).toBool());
+        settings->sync();
+        if (settings->status() != QSettings::NoError)
+            co_return message.createErrorReply(
+                QDBusError::Failed, QStringLiteral("Cannot store the setting in %1").arg(settings->fileName()));
+        co_return message.createReply();
+    }
+    co_return message.createErrorReply(QDBusError::UnknownMethod, member);
+}

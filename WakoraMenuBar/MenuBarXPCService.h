@@ -1,0 +1,65 @@
+#pragma once
+
+#include "DBusInterfaceDescription.h"
+#include "MenuBarRequests.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVirtualObject>
+#include <QPointer>
+#include <QSet>
+#include <QSettings>
+
+#include <memory>
+
+class ClamshellController;
+class PowerController;
+class UsageStore;
+
+// Serves the agent's requests on the session bus to the main application
+// and the wakora command of our prefix, run by our user; everyone else gets
+// AccessDenied before anything of the request happens. Every admitted caller
+// is a client until it leaves the bus, and hears StateDidChange after every
+// change of the assertions or of the lid-closed state. Main thread only.
+class MenuBarXPCService : public QDBusVirtualObject
+{
+    Q_OBJECT
+
+public:
+    MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
+        std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
+        QObject *parent = nullptr);
+
+    // Exports the service at its object path; the bus name is the caller's.
+    bool registerOnBus();
+
+    // Unique bus names, in the order they were admitted.
+    const QStringList &clients() const { return m_clients; }
+    bool hasClients() const { return !m_clients.isEmpty(); }
+    MenuBarRequests::State state() const { return m_requests.state(); }
+
+    void notifyClients();
+
+    QString introspect(const QString &path) const override;
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+
+private:
+    QCoro::Task<> serve(QDBusMessage message);
+    QCoro::Task<bool> admit(QString sender);
+    QCoro::Task<QDBusMessage> answer(QDBusMessage message);
+    void addClient(const QString &name);
+    void removeClient(const QString &name);
+    std::unique_ptr<QSettings> defaults() const;
+
+    QPointer<PowerController> m_powerController;
+    QPointer<ClamshellController> m_clamshell;
+    std::shared_ptr<UsageStore> m_usage;
+    QDBusConnection m_bus;
+    QStringList m_admittedPrograms;
+    MenuBarRequests m_requests;
+    const DBusInterfaceDescription &m_interface;
+    QStringList m_clients;
+    QSet<QString> m_admitted;
+    QDBusServiceWatcher m_watcher;
+};

@@ -1,0 +1,65 @@
+// WakoraMenuBar: the agent that owns the inhibitors, the usage history and
+// the lid-closed mode, with its tray icon, serving the session bus.
+
+#include "LoginLaunchPolicy.h"
+#include "MenuBarAppDelegate.h"
+#include "MenuBarService.h"
+#include "UnixSignalWatcher.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDBusConnectionInterface>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    // Without any display (a console, a service) the agent still serves
+    // requests; it just has no icon to show.
+    const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("quorvel"));
+    QApplication::setApplicationName(QStringLiteral("WakoraMenuBar"));
+    QApplication::setApplicationVersion(QStringLiteral(WAKORA_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Wakora's agent: keeps the computer awake on request."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption admit(QStringLiteral("admit"),
+        QStringLiteral("Also serve this program (development and tests)."), QStringLiteral("path"));
+    parser.addOption(admit);
+    parser.process(application);
+
+    QDBusConnection sessionBus = QDBusConnection::sessionBus();
+    if (!sessionBus.isConnected()) {
+        std::fprintf(stderr, "WakoraMenuBar: no session bus: %s\n", qPrintable(sessionBus.lastError().message()));
+        return 1;
+    }
+    if (sessionBus.interface()->isServiceRegistered(MenuBarService::machServiceName()).value()) {
+        const auto owner = sessionBus.interface()->servicePid(MenuBarService::machServiceName());
+        std::printf("Wakora's agent is already running (pid %u).\n", owner.value());
+        return 0;
+    }
+
+    MenuBarAppDelegate delegate(QDBusConnection::systemBus(), sessionBus, ProgramLocations::ofThisProgram(),
+        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless });
+    QObject::connect(
+        &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
+    UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });
+    QObject::connect(&signals, &UnixSignalWatcher::received, &application, &QCoreApplication::quit);
+
+    if (!delegate.applicationDidFinishLaunching()) {
+        delegate.applicationWillTerminate();
+        // Another agent took the name first: it serves, we are not needed.
+        return sessionBus.interface()->isServiceRegistered(MenuBarService::machServiceName()).value() ? 0 : 1;
+    }
+    return application.exec();
+}
