@@ -14,6 +14,7 @@ function(wakora_add_tests module)
         set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
         target_link_libraries(${target} PRIVATE Qt6::Test ${ARG_LIBRARIES})
         target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+        target_compile_definitions(${target} PRIVATE WAKORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
         add_test(NAME ${module}.${short} COMMAND ${target})
         set_tests_properties(${module}.${short} PROPERTIES
             LABELS "${ARG_LABELS}"
