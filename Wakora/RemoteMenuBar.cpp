@@ -302,13 +302,26 @@ void RemoteMenuBar::handleConnectionLoss()
 
 void RemoteMenuBar::stateDidChange(const QString &)
 {
+    // A burst of notices (a script toggling fast) is answered by one refresh
+    // after the last of them, not by one request each.
+    if (m_noticeRefreshRunning) {
+        m_noticePending = true;
+        return;
+    }
+    m_noticeRefreshRunning = true;
     [](QPointer<RemoteMenuBar> self) -> QCoro::Task<> {
-        co_await self->refresh();
-        if (!self)
-            co_return;
-        Q_EMIT self->didChange();
-        if (self->onConnectionLost)
-            self->onConnectionLost(); // so the lid-closed controller re-reads its state
+        do {
+            self->m_noticePending = false;
+            co_await self->refresh();
+            if (!self)
+                co_return;
+            Q_EMIT self->didChange();
+            if (self && self->onConnectionLost)
+                self->onConnectionLost(); // so the lid-closed controller re-reads its state
+            if (!self)
+                co_return;
+        } while (self->m_noticePending);
+        self->m_noticeRefreshRunning = false;
     }(this);
 }
 

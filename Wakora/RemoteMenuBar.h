@@ -110,6 +110,8 @@ private:
     qint64 m_mask = 0;
     qint64 m_clamshell = 0;
     bool m_retryPending = false;
+    bool m_noticeRefreshRunning = false;
+    bool m_noticePending = false;
     bool m_isAvailable = false;
     qint32 m_ownerPID = 0;
     std::optional<QDateTime> m_activeSince;

@@ -90,6 +90,9 @@ void MenuBarAppDelegate::checkIdle()
 void MenuBarAppDelegate::applicationWillTerminate()
 {
     m_powerController->releaseAll();
+    // The recorder hears of changes through the event loop, which ends here.
+    if (m_usageRecorder)
+        m_usageRecorder->powerChanged();
 }
 
 void MenuBarAppDelegate::openMainApplication()

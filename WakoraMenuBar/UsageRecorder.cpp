@@ -15,7 +15,9 @@ UsageRecorder::UsageRecorder(PowerToggling *power, std::shared_ptr<PowerStatusRe
     , m_ownPID(options.ownPID != 0 ? options.ownPID : qint32(QCoreApplication::applicationPid()))
 {
     Q_ASSERT(m_power && m_status && m_applications && m_store);
-    connect(m_power, &PowerToggling::didChange, this, &UsageRecorder::powerChanged);
+    // Queued: the history's durable write then follows the toggle's reply
+    // instead of delaying it.
+    connect(m_power, &PowerToggling::didChange, this, &UsageRecorder::powerChanged, Qt::QueuedConnection);
 
     // QTimer runs on the monotonic clock, so changes of the wall clock
     // neither bunch nor stretch the samples.

@@ -256,8 +256,10 @@ QCoro::Task<int> WakoraCommand::hold(bool display, QStringList command)
     });
     const QString program = command.takeFirst();
     int status = failure;
+    // Starting is quick and its failure is known at once; only the run is awaited.
+    child.start(program, command);
+    const bool started = child.waitForStarted(-1);
     auto running = qCoro(child);
-    const bool started = co_await running.start(program, command);
     if (!started) {
         complain(QStringLiteral("%1을(를) 실행하지 못했습니다: %2").arg(program, child.errorString()));
         status = commandNotStarted;

@@ -74,6 +74,13 @@ class TestUsageRecorder : public QObject
             now.toTimeZone(QTimeZone::systemTimeZone()).date().startOfDay(QTimeZone::systemTimeZone()));
     }
 
+    // The recorder hears of changes through the event loop, right after the toggle.
+    void toggle(bool enabled, AssertionKind kind)
+    {
+        QVERIFY(power->setEnabledNow(enabled, kind));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -99,17 +106,17 @@ private Q_SLOTS:
         QVERIFY(store->contents().sessions.isEmpty()); // nothing is opened at creation
 
         const QDateTime first = now;
-        QVERIFY(power->setEnabledNow(true, AssertionKind::systemSleep));
+        toggle(true, AssertionKind::systemSleep);
         now = now.addSecs(60);
-        QVERIFY(power->setEnabledNow(true, AssertionKind::displaySleep)); // still on: same session
+        toggle(true, AssertionKind::displaySleep); // still on: same session
         recorder->powerChanged(); // a repeated notice changes nothing
         now = now.addSecs(60);
-        QVERIFY(power->setEnabledNow(false, AssertionKind::systemSleep));
-        QVERIFY(power->setEnabledNow(false, AssertionKind::displaySleep));
+        toggle(false, AssertionKind::systemSleep);
+        toggle(false, AssertionKind::displaySleep);
         const QDateTime end = now;
         recorder->powerChanged(); // off with nothing open: nothing
         now = now.addSecs(60);
-        QVERIFY(power->setEnabledNow(true, AssertionKind::systemSleep));
+        toggle(true, AssertionKind::systemSleep);
 
         QCOMPARE(store->contents().sessions, QList<UsageStore::Session>({ { first, end }, { now, std::nullopt } }));
     }

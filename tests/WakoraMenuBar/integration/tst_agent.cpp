@@ -5,6 +5,9 @@
 #include <QCoroTask>
 #include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -192,6 +195,14 @@ private Q_SLOTS:
         QCOMPARE(harness->agent->exitStatus(), QProcess::NormalExit);
         QCOMPARE(harness->agent->exitCode(), 0);
         QTRY_VERIFY(harness->inhibitors().isEmpty());
+
+        // The keep-awake session was closed on the way out, not left for the
+        // next start to repair.
+        QFile history(harness->home.filePath(QStringLiteral("data/Wakora/usage.json")));
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        const QJsonArray sessions = QJsonDocument::fromJson(history.readAll()).object().value(u"sessions").toArray();
+        QCOMPARE(sessions.size(), 1);
+        QVERIFY(sessions.first().toObject().contains(u"end"));
     }
 
     void holdGivesBackOnlyWhatItTook()
