@@ -1,0 +1,6 @@
+#include "InterfaceLocale.h"
+
+QLocale interfaceLocale()
+{
+    return QLocale(QLocale::Korean, QLocale().territory());
+}
