@@ -1,0 +1,226 @@
+#include "HelperService.h"
+
+#include "ClamshellService.h"
+#include "PeerProcess.h"
+
+#include <QCoroFuture>
+#include <QCoroTimer>
+#include <QDBusConnectionInterface>
+#include <QPointer>
+
+#include <syslog.h>
+
+namespace {
+
+const DBusInterfaceDescription &helperInterface()
+{
+    static const auto description = DBusInterfaceDescription::load(
+        QStringLiteral(":/interfaces/com.quorvel.WakoraApp.helper.xml"), ClamshellService::interfaceName());
+    return description;
+}
+
+QDBusMessage modeReply(const QDBusMessage &request, const Expected<ClamshellMode, QString> &result)
+{
+    const qint64 mode = result ? rawValue(result.value()) : 0;
+    const QStringList failure = result ? QStringList{} : QStringList{ result.error() };
+    return request.createReply(QVariantList{ QVariant::fromValue(qlonglong(mode)), QVariant::fromValue(failure) });
+}
+
+} // namespace
+
+void helperLog(int priority, const QString &text)
+{
+    ::syslog(priority, "wakora-helper: %s", text.toUtf8().constData());
+}
+
+HelperService::HelperService(
+    QDBusConnection bus, std::shared_ptr<ClamshellPolicy> policy, Options options, QObject *parent)
+    : QDBusVirtualObject(parent)
+    , m_bus(bus)
+    , m_policy(std::move(policy))
+    , m_options(std::move(options))
+    , m_authorization(bus, PolkitAuthorization::helperAction(), m_options.authorizationTimeout)
+    , m_interface(helperInterface())
+    , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
+{
+    m_workThread.setObjectName(QStringLiteral("policy"));
+    m_workContext = new QObject;
+    m_workContext->moveToThread(&m_workThread);
+    connect(&m_workThread, &QThread::finished, m_workContext, &QObject::deleteLater);
+    m_workThread.start();
+    connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this](const QString &name) {
+        enqueue(Job{ QDBusMessage(), name });
+    });
+}
+
+HelperService::~HelperService()
+{
+    m_workThread.quit();
+    m_workThread.wait();
+}
+
+Expected<void, QString> HelperService::registerOnBus()
+{
+    if (!m_bus.registerVirtualObject(ClamshellService::objectPath(), this))
+        return Unexpected(
+            QStringLiteral("cannot export %1: %2").arg(ClamshellService::objectPath(), m_bus.lastError().message()));
+    const auto registered = m_bus.interface()->registerService(ClamshellService::machServiceName(),
+        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (!registered.isValid() || registered.value() != QDBusConnectionInterface::ServiceRegistered)
+        return Unexpected(
+            QStringLiteral("cannot own %1: %2").arg(ClamshellService::machServiceName(), registered.error().message()));
+    return {};
+}
+
+QString HelperService::introspect(const QString &) const
+{
+    return m_interface.introspection();
+}
+
+bool HelperService::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    if (!message.interface().isEmpty() && message.interface() != m_interface.interfaceName())
+        return false;
+    const auto *method = m_interface.method(message.member());
+    if (!method)
+        return false;
+    // Input first: a malformed request is refused before anyone is asked about it.
+    if (message.signature() != method->inSignature) {
+        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+            QStringLiteral("%1 takes (%2), not (%3)").arg(method->name, method->inSignature, message.signature())));
+        return true;
+    }
+    message.setDelayedReply(true);
+    // The bus may hand us the message on its own thread; all state lives on ours.
+    QMetaObject::invokeMethod(
+        this,
+        [this, message] {
+            enqueue(Job{ message, QString() });
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void HelperService::enqueue(Job job)
+{
+    // Watching from arrival on means a caller's leaving is always queued
+    // after its own requests; a name gone before that fails the peer check.
+    if (job.request.type() == QDBusMessage::MethodCallMessage
+        && !m_watcher.watchedServices().contains(job.request.service()))
+        m_watcher.addWatchedService(job.request.service());
+    m_jobs.push_back(std::move(job));
+    drain();
+}
+
+QCoro::Task<> HelperService::drain()
+{
+    if (m_draining)
+        co_return;
+    m_draining = true;
+    QPointer<HelperService> self(this);
+    while (self && !self->m_jobs.empty()) {
+        Job job = std::move(self->m_jobs.front());
+        self->m_jobs.pop_front();
+        if (job.request.type() == QDBusMessage::MethodCallMessage)
+            co_await self->serve(job.request);
+        else
+            co_await self->clientLeft(job.leaver);
+    }
+    if (self)
+        self->m_draining = false;
+}
+
+QCoro::Task<Expected<void, QString>> HelperService::admit(QString sender)
+{
+    QPointer<HelperService> self(this);
+    const QDBusConnection bus = m_bus;
+    const QStringList programs = m_options.admittedPrograms;
+
+    const auto authorized = co_await m_authorization.check(sender);
+    if (!self)
+        co_return Unexpected(QStringLiteral("the helper is ending"));
+    if (!authorized)
+        co_return Unexpected(authorized.error());
+
+    const auto peer = co_await identifyPeer(bus, sender);
+    if (!peer)
+        co_return Unexpected(peer.error());
+    if (!peer.value().runs(programs))
+        co_return Unexpected(QStringLiteral("%1 is not the agent").arg(peer.value().executable));
+    co_return Expected<void, QString>();
+}
+
+QCoro::Task<> HelperService::serve(QDBusMessage message)
+{
+    QPointer<HelperService> self(this);
+    QDBusConnection bus = m_bus;
+    const QString sender = message.service();
+    const QString member = message.member();
+
+    const auto admitted = co_await admit(sender);
+    if (!self) {
+        bus.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+        co_return;
+    }
+    if (!admitted) {
+        helperLog(LOG_WARNING, QStringLiteral("refused %1 from %2: %3").arg(member, sender, admitted.error()));
+        bus.send(message.createErrorReply(QDBusError::AccessDenied, peerRefusal(sender, admitted.error())));
+        co_return;
+    }
+    m_clients.admit(sender);
+
+    Expected<ClamshellMode, QString> result = Unexpected(QStringLiteral("unknown request"));
+    if (member == u"Enable") {
+        result = co_await onWorkThread([](ClamshellPolicy &policy) { return policy.enable(); });
+        if (self && result && result.value() == ClamshellMode::owned)
+            self->m_clients.takeOwnership(sender);
+    } else if (member == u"Disable") {
+        result = co_await onWorkThread([](ClamshellPolicy &policy) -> Expected<ClamshellMode, QString> {
+            if (const auto restored = policy.restore(); !restored)
+                return Unexpected(restored.error());
+            return policy.status();
+        });
+    } else if (member == u"Status") {
+        result = co_await onWorkThread([](ClamshellPolicy &policy) { return policy.status(); });
+    }
+    if (!result)
+        helperLog(LOG_ERR, QStringLiteral("%1 failed: %2").arg(member.toLower(), result.error()));
+    // Every request is answered exactly once, even while the helper ends.
+    bus.send(modeReply(message, result));
+}
+
+QCoro::Task<> HelperService::clientLeft(QString name)
+{
+    m_watcher.removeWatchedService(name);
+    if (!m_clients.leave(name))
+        co_return;
+    co_await restore(QStringLiteral("%1 left the bus").arg(name));
+}
+
+QCoro::Task<Expected<void, QString>> HelperService::restore(QString why)
+{
+    const auto restored = co_await onWorkThread([](ClamshellPolicy &policy) { return policy.restore(); });
+    if (!restored)
+        helperLog(LOG_ERR, QStringLiteral("restore failed: %1 (%2)").arg(restored.error(), why));
+    co_return restored;
+}
+
+QCoro::Task<> HelperService::restoreAtStart()
+{
+    co_await restore(QStringLiteral("at start"));
+}
+
+QCoro::Task<> HelperService::restoreAtExit()
+{
+    // Wait for the request in hand, if any: policy operations never overlap.
+    QPointer<HelperService> self(this);
+    for (const Job &job : std::exchange(m_jobs, {}))
+        if (job.request.type() == QDBusMessage::MethodCallMessage)
+            m_bus.send(job.request.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+    while (self && self->m_draining)
+        co_await QCoro::sleepFor(std::chrono::milliseconds(20));
+    if (self)
+        co_await self->restore(QStringLiteral("at exit"));
+}

@@ -1,0 +1,120 @@
+// wakora_helper: keeps the machine awake with the lid closed for Wakora's
+// agent, and gives the setting back when the agent goes away. Started as
+// root by the system bus's activation; serves the system bus.
+//
+// Options for tests only; they move paths and admit the test program, and
+// never change what the helper does:
+//   --marker PATH            the ownership marker (default /var/lib/wakora/clamshell-owned)
+//   --pmset PATH             the power-management command (default: the
+//                            wakora-pmset installed beside the helper)
+//   --pmset-config-dir DIR   passed on to the command as --config-dir DIR
+//   --admit PATH             serve this program too, besides our agent
+//   --log-stderr             copy the log to standard error
+
+#include "ClamshellService.h"
+#include "FileMarker.h"
+#include "HelperService.h"
+#include "PmsetSetting.h"
+#include "ProgramLocations.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QCoroTask>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/signalfd.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM and SIGINT end the helper through its event loop, so the setting
+// is given back first.
+class TerminationSignals
+{
+public:
+    TerminationSignals()
+    {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGINT);
+        ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+        m_fd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    ~TerminationSignals()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    TerminationSignals(const TerminationSignals &) = delete;
+    TerminationSignals &operator=(const TerminationSignals &) = delete;
+
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    TerminationSignals termination; // before any thread exists, so all of them block the signals
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("wakora_helper"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Wakora's privileged helper: the lid-closed mode."));
+    parser.addHelpOption();
+    const QCommandLineOption marker(
+        QStringLiteral("marker"), QStringLiteral("The ownership marker (tests)."), QStringLiteral("path"));
+    const QCommandLineOption pmset(
+        QStringLiteral("pmset"), QStringLiteral("The power-management command (tests)."), QStringLiteral("path"));
+    const QCommandLineOption pmsetConfigDir(QStringLiteral("pmset-config-dir"),
+        QStringLiteral("logind's drop-in directory for the command (tests)."), QStringLiteral("dir"));
+    const QCommandLineOption admit(
+        QStringLiteral("admit"), QStringLiteral("Also serve this program (tests)."), QStringLiteral("path"));
+    const QCommandLineOption logStderr(QStringLiteral("log-stderr"), QStringLiteral("Copy the log to standard error."));
+    parser.addOptions({ marker, pmset, pmsetConfigDir, admit, logStderr });
+    parser.process(application);
+
+    ::openlog("wakora_helper", LOG_PID | (parser.isSet(logStderr) ? LOG_PERROR : 0), LOG_DAEMON);
+
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        helperLog(LOG_ERR, QStringLiteral("no system bus: %1").arg(bus.lastError().message()));
+        return 1;
+    }
+
+    QStringList pmsetArguments;
+    if (parser.isSet(pmsetConfigDir))
+        pmsetArguments << QStringLiteral("--config-dir") << parser.value(pmsetConfigDir);
+    auto setting = std::make_shared<PmsetSetting>(
+        parser.isSet(pmset) ? parser.value(pmset) : ProgramLocations::ofThisProgram().pmset(), pmsetArguments);
+    auto ownership = std::make_shared<FileMarker>(
+        parser.isSet(marker) ? parser.value(marker) : QStringLiteral("/var/lib/wakora/clamshell-owned"), 0);
+
+    HelperService::Options options;
+    options.admittedPrograms = QStringList{ ProgramLocations::ofThisProgram().agent() } + parser.values(admit);
+    HelperService service(bus, std::make_shared<ClamshellPolicy>(setting, ownership), options);
+
+    // A setting left by an earlier run (a crash, a kill) goes back before
+    // anyone can ask for anything.
+    QCoro::waitFor(service.restoreAtStart());
+    if (const auto registered = service.registerOnBus(); !registered) {
+        helperLog(LOG_ERR, registered.error());
+        return 1;
+    }
+
+    QSocketNotifier signals(termination.fd(), QSocketNotifier::Read);
+    QObject::connect(&signals, &QSocketNotifier::activated, &application, [&] {
+        signals.setEnabled(false);
+        signalfd_siginfo info = {};
+        [[maybe_unused]] const auto got = ::read(termination.fd(), &info, sizeof info);
+        bus.unregisterService(ClamshellService::machServiceName());
+        service.restoreAtExit().then([] { QCoreApplication::quit(); });
+    });
+    return application.exec();
+}
