@@ -1,6 +1,8 @@
 #include "MenuBarAppDelegate.h"
 
+#include "ClamshellClient.h"
 #include "ClamshellController.h"
+#include "HelperRegistration.h"
 #include "InhibitorPowerControl.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
@@ -9,7 +11,6 @@
 #include "StatusItemController.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
-#include "UnavailableClamshellService.h"
 #include "UsageRecorder.h"
 #include "UsageStore.h"
 
@@ -38,7 +39,10 @@ MenuBarAppDelegate::~MenuBarAppDelegate() = default;
 
 bool MenuBarAppDelegate::applicationDidFinishLaunching()
 {
-    auto clamshellService = std::make_shared<UnavailableClamshellService>([this] { openMainApplication(); });
+    // The helper on the system bus (a private one when DBUS_SYSTEM_BUS_ADDRESS names it).
+    auto clamshellService = std::make_shared<ClamshellClient>(m_systemBus, m_locations,
+        std::make_shared<HelperRegistration>(HelperRegistration::forPrefix(m_locations.prefix())),
+        ClamshellClient::Options{});
     m_clamshell = std::make_unique<ClamshellController>(clamshellService);
 
     // A failed toggle from the menu opens the main window; the agent itself
