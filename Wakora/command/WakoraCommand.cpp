@@ -1,5 +1,6 @@
 #include "WakoraCommand.h"
 
+#include "HelperRegistration.h"
 #include "MenuBarService.h"
 #include "RemoteMenuBar.h"
 #include "UsageSummary.h"
@@ -45,8 +46,13 @@ QString duration(qint64 seconds)
     return QStringLiteral("%1분").arg(minutes);
 }
 
-const char usageText[] = "사용법: wakora status | on [--display] | off [--display] | usage [--json]\n"
+const char usageText[] = "사용법: wakora status | on [--display] | off [--display] | lid on|off | usage [--json]\n"
                          "        | hold [--display] -- COMMAND [ARGUMENT...]";
+
+QString lidMode(qint64 mode)
+{
+    return mode == 1 ? QStringLiteral("켜짐") : mode == 2 ? QStringLiteral("시스템에서 켜짐") : QStringLiteral("꺼짐");
+}
 
 } // namespace
 
@@ -81,6 +87,14 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
             co_return usageError;
         }
         co_return co_await hold(display, arguments);
+    }
+
+    if (verb == u"lid") {
+        if (arguments.size() != 1 || (arguments.first() != u"on" && arguments.first() != u"off")) {
+            complain(QStringLiteral("lid 다음에는 on 또는 off가 와야 합니다.\n%1").arg(QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
+        co_return co_await lid(arguments.first() == u"on");
     }
 
     const QStringList allowed = verb == u"on" || verb == u"off" ? QStringList{ QStringLiteral("--display") }
@@ -150,7 +164,9 @@ QCoro::Task<bool> WakoraCommand::connect()
 {
     RemoteMenuBar::Options options;
     options.receivesChanges = false;
-    m_remote = std::make_unique<RemoteMenuBar>(m_bus, m_locations, nullptr, nullptr, options);
+    // The helper's registration tells the lid-closed requests whether the helper is installed.
+    m_remote = std::make_unique<RemoteMenuBar>(m_bus, m_locations, nullptr,
+        std::make_shared<HelperRegistration>(HelperRegistration::forPrefix(m_locations.prefix())), options);
     co_await m_remote->refresh();
     co_return m_remote->isAvailable();
 }
@@ -170,10 +186,7 @@ QCoro::Task<int> WakoraCommand::status()
         const qint64 elapsed = std::max<qint64>(since->secsTo(QDateTime::currentDateTimeUtc()), 0);
         say(QStringLiteral("켜진 시각: %1 (%2)").arg(since->toLocalTime().toString(Qt::ISODate), duration(elapsed)));
     }
-    const QString lid = m_remote->clamshellMode() == 1 ? QStringLiteral("켜짐")
-        : m_remote->clamshellMode() == 2               ? QStringLiteral("시스템에서 켜짐")
-                                                       : QStringLiteral("꺼짐");
-    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lid));
+    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
     co_return success;
 }
@@ -191,6 +204,26 @@ QCoro::Task<int> WakoraCommand::switchKinds(bool enabled, bool display)
             complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
             co_return failure;
         }
+    }
+    co_return success;
+}
+
+QCoro::Task<int> WakoraCommand::lid(bool enabled)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    const auto state = co_await m_remote->setEnabled(enabled);
+    if (!state) {
+        // The agent's message already says what could not be changed, and why.
+        complain(state.error());
+        co_return failure;
+    }
+    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(rawValue(state.value().activation))));
+    if (enabled && state.value().activation == ClamshellActivation::onOutsideApp) {
+        say(QStringLiteral("시스템에서 이미 켜져 있습니다. 이 앱은 이 설정을 변경하지 않습니다."));
+    } else if (enabled && state.value().activation != ClamshellActivation::ownedByApp) {
+        complain(QStringLiteral("덮개 설정을 변경하지 못했습니다. (헬퍼를 사용할 수 없습니다)"));
+        co_return failure;
     }
     co_return success;
 }

@@ -16,6 +16,7 @@ class RemoteMenuBar;
 //   wakora status            held kinds, since when, lid-closed mode, agent pid
 //   wakora on [--display]    keep the system (and the display) awake
 //   wakora off [--display]   let the system (and the display) sleep again
+//   wakora lid on|off        keep the machine awake with the lid closed, or not
 //   wakora usage [--json]    the last 7 days
 //   wakora hold [--display] -- COMMAND...
 //                            awake while COMMAND runs; exits with its status
@@ -39,6 +40,7 @@ private:
     QCoro::Task<int> status();
     QCoro::Task<int> switchKinds(bool enabled, bool display);
     QCoro::Task<int> usage(bool json);
+    QCoro::Task<int> lid(bool enabled);
     QCoro::Task<int> hold(bool display, QStringList command);
     // Starts the agent when nobody owns its name: through the bus's
     // activation when the agent is installed, else the agent of our prefix.
