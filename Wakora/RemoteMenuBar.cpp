@@ -26,7 +26,7 @@
 #include <csignal>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcRemote, "com.quorvel.WakoraApp.RemoteMenuBar")
+Q_LOGGING_CATEGORY(lcRemote, "com.quorvel.WakoraApp.RemoteMenuBar", QtInfoMsg)
 
 QString RemoteError::notResponding()
 {
