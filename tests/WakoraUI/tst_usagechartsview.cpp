@@ -166,6 +166,13 @@ private Q_SLOTS:
         QCOMPARE(series<QBarSeries>(daily)->barSets().first()->count(), 10);
         QCOMPARE(axis<QBarCategoryAxis>(daily, Qt::AlignBottom)->count(), 10);
 
+        // Applications without any day: not empty, and nothing to draw a bar for.
+        UsageSummary appsOnly;
+        appsOnly.apps = { { QStringLiteral("Firefox"), 5 } };
+        view.setSummary(appsOnly);
+        QCOMPARE(text(view, "chart.total"), QStringLiteral("0분"));
+        QCOMPARE(series<QBarSeries>(chart(view))->barSets().first()->count(), 0);
+
         // A new summary replaces what the card shows.
         view.setSummary(week({ 0, 0 }));
         QCOMPARE(text(view, "chart.total"), QStringLiteral("<absent>"));
