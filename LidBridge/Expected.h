@@ -26,10 +26,7 @@ template <typename E> Unexpected(E) -> Unexpected<E>;
 template <typename T, typename E> class Expected
 {
 public:
-    Expected() requires std::is_default_constructible_v<T>
-        : m_storage(std::in_place_index<0>)
-    {
-    }
+    Expected() requires std::is_default_constructible_v<T> : m_storage(std::in_place_index<0>) { }
     Expected(T value)
         : m_storage(std::in_place_index<0>, std::move(value))
     { }

@@ -58,8 +58,7 @@ public:
     public:
         explicit Awaiter(ReplyOnce &once)
             : m_once(once)
-        {
-        }
+        { }
         bool await_ready() const { return m_once.isDone(); }
         bool await_suspend(std::coroutine_handle<> waiter) { return m_once.suspend(waiter); }
         Result await_resume() const { return m_once.delivered(); }

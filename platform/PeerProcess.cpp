@@ -1,11 +1,11 @@
 #include "PeerProcess.h"
 
+#include <QCoroDBusPendingCall>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
-#include <QCoroDBusPendingCall>
 
 #include <cerrno>
 #include <poll.h>
