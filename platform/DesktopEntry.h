@@ -33,7 +33,7 @@ struct DesktopEntry {
     // leading "env VAR=value …" skipped. Empty when Exec has none.
     QString program() const;
 
-    // Splits an Exec value into arguments following the quoting rules of the
-    // Desktop Entry Specification.
+    // Splits an Exec value into arguments following freedesktop's quoting
+    // rules for desktop entries.
     static QStringList execArguments(const QString &exec);
 };
