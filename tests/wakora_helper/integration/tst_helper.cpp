@@ -1,6 +1,8 @@
 #include "HelperHarness.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCall>
+#include <QDBusReply>
 #include <QFile>
 #include <QTest>
 
@@ -281,6 +283,63 @@ private Q_SLOTS:
 
         QVERIFY2(harness->startHelper(&error), qPrintable(error));
         QVERIFY(!anythingWritten());
+    }
+
+    void requestsNeverOverlap()
+    {
+        // A stand-in command that notes when each run begins and ends, and
+        // takes its time, with the setting in a file.
+        const QString log = harness->directory.filePath(QStringLiteral("runs"));
+        const QString state = harness->directory.filePath(QStringLiteral("state"));
+        const QString pmset = harness->directory.filePath(QStringLiteral("pmset"));
+        QFile script(pmset);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\n"
+                                    "echo begin >> '%1'\n"
+                                    "sleep 0.1\n"
+                                    "for last; do :; done\n"
+                                    "case \"$*\" in\n"
+                                    "*-g*) printf ' SleepDisabled %s\\n' \"$(cat '%2' 2>/dev/null || echo 0)\" ;;\n"
+                                    "*) echo \"$last\" > '%2' ;;\n"
+                                    "esac\n"
+                                    "echo end >> '%1'\n")
+                         .arg(log, state)
+                         .toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+        harness->helper = std::make_unique<QProcess>();
+        harness->helper->setProcessEnvironment(buses->environment());
+        harness->helper->setProcessChannelMode(QProcess::MergedChannels);
+        harness->helper->start(HelperHarness::locations().helper(),
+            harness->testOptions() + QStringList{ QStringLiteral("--pmset"), pmset });
+        QTRY_VERIFY_WITH_TIMEOUT(harness->helperOwnsName(), 15000);
+
+        QList<QDBusConnection> callers{ newConnection(), newConnection(), newConnection() };
+        QList<QDBusPendingCall> pending;
+        for (int round = 0; round < 3; ++round) {
+            for (qsizetype i = 0; i < callers.size(); ++i) {
+                const QString method = (round + i) % 2 == 0 ? QStringLiteral("Enable") : QStringLiteral("Disable");
+                pending.append(callers[i].asyncCall(QDBusMessage::createMethodCall(ClamshellService::machServiceName(),
+                    ClamshellService::objectPath(), ClamshellService::interfaceName(), method)));
+            }
+        }
+        for (QDBusPendingCall &call : pending) {
+            call.waitForFinished();
+            QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+            QVERIFY(QDBusReply<qlonglong>(call.reply()).isValid());
+        }
+
+        QFile runs(log);
+        QVERIFY(runs.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = runs.readAll().split('\n');
+        QVERIFY(lines.size() > 10);
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+            QCOMPARE(lines[i], QByteArray(i % 2 == 0 ? "begin" : "end"));
+        // The setting and the marker agree at the end.
+        QFile setting(state);
+        QVERIFY(setting.open(QIODevice::ReadOnly));
+        QCOMPARE(setting.readAll().trimmed() == "1", harness->markerExists());
     }
 
     void endingTheHelperGivesTheSettingBack()

@@ -3,6 +3,7 @@
 #include "HelperHarness.h"
 
 #include <QCoroTask>
+#include <QStandardPaths>
 #include <QTest>
 
 // The lid-closed mode end to end: the wakora command, the real agent, its
@@ -157,6 +158,39 @@ private Q_SLOTS:
         QVERIFY(helper->dropInExists());
         QCOMPARE(agent->wakora({ QStringLiteral("lid"), QStringLiteral("off") }, &output), 0);
         QVERIFY(!helper->dropInExists());
+    }
+
+    void aHelperNotRunByRootIsNotTalkedTo()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("setpriv is not installed");
+        // An impostor owning the helper's name as "nobody" (the private bus lets anyone own anything).
+        QVERIFY(QFile::setPermissions(agent->buses.directory(),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                | QFileDevice::ExeOther));
+        QProcess impostor;
+        impostor.setProcessEnvironment(agent->buses.environment());
+        impostor.setProcessChannelMode(QProcess::MergedChannels);
+        impostor.start(QStringLiteral("setpriv"),
+            { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                QStringLiteral("/usr/bin/python3"), QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                QStringLiteral("--system"), ClamshellService::machServiceName(), ClamshellService::objectPath(),
+                ClamshellService::interfaceName() });
+        QVERIFY(impostor.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(helper->helperOwnsName(), 15000);
+        QDBusMessage add = QDBusMessage::createMethodCall(ClamshellService::machServiceName(),
+            ClamshellService::objectPath(), QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("AddMethod"));
+        add << ClamshellService::interfaceName() << QStringLiteral("Enable") << QString() << QStringLiteral("xas")
+            << QStringLiteral("ret = (1, [])");
+        QCOMPARE(helper->system().call(add, QDBus::Block, 10000).type(), QDBusMessage::ReplyMessage);
+
+        ClamshellClient client(
+            agent->buses.bus(MockBuses::system).newConnection(), HelperHarness::locations(), nullptr, {});
+        const auto enabled = QCoro::waitFor(client.setEnabled(true));
+        QVERIFY(!enabled);
+        QVERIFY2(enabled.error().contains(QStringLiteral("not root")), qPrintable(enabled.error()));
+        impostor.terminate();
+        impostor.waitForFinished(5000);
     }
 
     void aLostHelperIsAnnouncedOnceAfterItHadWorked()
