@@ -105,6 +105,12 @@ bool HelperService::handleMessage(const QDBusMessage &message, const QDBusConnec
 
 void HelperService::enqueue(Job job)
 {
+    if (m_ending) {
+        // The last restore is under way: nothing may come after it.
+        if (job.request.type() == QDBusMessage::MethodCallMessage)
+            m_bus.send(job.request.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+        return;
+    }
     // Watching from arrival on means a caller's leaving is always queued
     // after its own requests; a name gone before that fails the peer check.
     if (job.request.type() == QDBusMessage::MethodCallMessage
@@ -216,6 +222,7 @@ QCoro::Task<> HelperService::restoreAtExit()
 {
     // Wait for the request in hand, if any: policy operations never overlap.
     QPointer<HelperService> self(this);
+    m_ending = true;
     for (const Job &job : std::exchange(m_jobs, {}))
         if (job.request.type() == QDBusMessage::MethodCallMessage)
             m_bus.send(job.request.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));

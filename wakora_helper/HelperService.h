@@ -89,6 +89,7 @@ private:
     QDBusServiceWatcher m_watcher;
     std::deque<Job> m_jobs;
     bool m_draining = false;
+    bool m_ending = false;
     QThread m_workThread;
     QObject *m_workContext = nullptr;
 };
