@@ -3,6 +3,7 @@
 #include "ClamshellService.h"
 #include "PeerProcess.h"
 
+#include <QCoroDBusPendingCall>
 #include <QCoroFuture>
 #include <QCoroTimer>
 #include <QDBusConnectionInterface>
@@ -175,6 +176,7 @@ QCoro::Task<> HelperService::serve(QDBusMessage message)
         bus.send(message.createErrorReply(QDBusError::AccessDenied, peerRefusal(sender, admitted.error())));
         co_return;
     }
+    const bool newClient = !m_clients.isClient(sender);
     m_clients.admit(sender);
 
     Expected<ClamshellMode, QString> result = Unexpected(QStringLiteral("unknown request"));
@@ -195,6 +197,19 @@ QCoro::Task<> HelperService::serve(QDBusMessage message)
         helperLog(LOG_ERR, QStringLiteral("%1 failed: %2").arg(member.toLower(), result.error()));
     // Every request is answered exactly once, even while the helper ends.
     bus.send(modeReply(message, result));
+
+    // The watch on a new client starts with its first request; had it left
+    // before the bus heard of the watch, no signal would say so. Ask once.
+    if (!newClient)
+        co_return;
+    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("NameHasOwner"));
+    ask << sender;
+    QDBusPendingCall asking = bus.asyncCall(ask);
+    const QDBusMessage present = co_await asking;
+    if (self && present.type() == QDBusMessage::ReplyMessage && !present.arguments().value(0).toBool())
+        self->enqueue(Job{ QDBusMessage(), sender });
 }
 
 QCoro::Task<> HelperService::clientLeft(QString name)
