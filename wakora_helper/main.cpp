@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QCoroTask>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/signalfd.h>
@@ -116,5 +117,15 @@ int main(int argc, char *argv[])
         bus.unregisterService(ClamshellService::machServiceName());
         service.restoreAtExit().then([] { QCoreApplication::quit(); });
     });
+    // A system bus that went away (restarted, or shut down) will not tell
+    // us about our clients any more: end, and let the next start restore.
+    QTimer busCheck;
+    QObject::connect(&busCheck, &QTimer::timeout, &application, [&bus] {
+        if (bus.isConnected())
+            return;
+        helperLog(LOG_ERR, QStringLiteral("lost the system bus"));
+        QCoreApplication::exit(1);
+    });
+    busCheck.start(std::chrono::seconds(5));
     return application.exec();
 }

@@ -87,6 +87,9 @@ private Q_SLOTS:
             if (helper)
                 qInfo().noquote() << "---- helper ----\n" << helper->helperLog();
         }
+        // The agent first: a helper that leaves while the agent runs is started again by its next request.
+        if (agent)
+            agent->stopAgent();
         stopActivatedHelper();
         helper.reset();
         agent.reset();
