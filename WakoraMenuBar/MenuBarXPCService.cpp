@@ -67,19 +67,14 @@ QString MenuBarXPCService::introspect(const QString &) const
 
 bool MenuBarXPCService::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
-    if (message.type() != QDBusMessage::MethodCallMessage)
+    switch (m_interface.screen(message, connection)) {
+    case DBusInterfaceDescription::Screening::notOurs:
         return false;
-    if (!message.interface().isEmpty() && message.interface() != m_interface.interfaceName())
-        return false;
-    const auto *method = m_interface.method(message.member());
-    if (!method)
-        return false;
-    if (message.signature() != method->inSignature) {
-        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
-            QStringLiteral("%1 takes (%2), not (%3)").arg(method->name, method->inSignature, message.signature())));
+    case DBusInterfaceDescription::Screening::refused:
         return true;
+    case DBusInterfaceDescription::Screening::accepted:
+        break;
     }
-    message.setDelayedReply(true);
     // The bus may hand us the message on its own thread; all state lives on ours.
     QMetaObject::invokeMethod(
         this, [this, message] { serve(message); }, Qt::QueuedConnection);

@@ -98,3 +98,23 @@ QString DBusInterfaceDescription::introspection() const
     xml += QStringLiteral("  </interface>\n");
     return xml;
 }
+
+DBusInterfaceDescription::Screening DBusInterfaceDescription::screen(
+    const QDBusMessage &message, const QDBusConnection &connection) const
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return Screening::notOurs;
+    if (!message.interface().isEmpty() && message.interface() != m_interfaceName)
+        return Screening::notOurs;
+    const Method *called = method(message.member());
+    if (!called)
+        return Screening::notOurs;
+    // Input first: a malformed request is refused before anyone is asked about it.
+    if (message.signature() != called->inSignature) {
+        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+            QStringLiteral("%1 takes (%2), not (%3)").arg(called->name, called->inSignature, message.signature())));
+        return Screening::refused;
+    }
+    message.setDelayedReply(true);
+    return Screening::accepted;
+}

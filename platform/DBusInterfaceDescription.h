@@ -2,6 +2,9 @@
 
 #include "Expected.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 #include <QHash>
 #include <QString>
 
@@ -26,6 +29,12 @@ public:
     const Method *method(const QString &name) const;
     // The <interface> element for Introspect replies.
     QString introspection() const;
+
+    // How a service treats an incoming message: not one of our calls (the
+    // bus answers it), refused for its arguments with InvalidArgs (answered
+    // here), or accepted, with its reply marked as coming later.
+    enum class Screening { notOurs, refused, accepted };
+    Screening screen(const QDBusMessage &message, const QDBusConnection &connection) const;
 
 private:
     QString m_interfaceName;
