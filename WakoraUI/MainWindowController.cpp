@@ -1,0 +1,43 @@
+#include "MainWindowController.h"
+
+#include "MainViewController.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+
+MainWindowController::MainWindowController(PowerToggling *powerController, PowerStatusReading *statusReader,
+    ClamshellController *clamshell, UsageHistoryReading *usage, std::optional<MainWindowOptions> options,
+    RunningApplicationReading *applications, QWidget *parent)
+    : QMainWindow(parent)
+    , m_view(new MainViewController(
+          powerController, statusReader, clamshell, usage, std::move(options), applications, this))
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setAccessibleName(QStringLiteral("Wakora"));
+    setWindowTitle(QStringLiteral("Wakora"));
+    // Closable and minimizable, not resizable; closing only hides it.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setCentralWidget(m_view);
+    m_view->refitWindow();
+    setFixedSize(sizeHint());
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+}
+
+void MainWindowController::present()
+{
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void MainWindowController::presentError(const QString &message)
+{
+    m_view->showError(message);
+    present();
+}
