@@ -1,0 +1,146 @@
+#include "AppDelegate.h"
+
+#include "AutostartLoginItem.h"
+#include "ClamshellController.h"
+#include "FakePowerControl.h"
+#include "FakeRunningApplications.h"
+#include "HelperRegistration.h"
+#include "MainMenu.h"
+#include "MainWindowController.h"
+#include "PowerController.h"
+#include "ProgramLocations.h"
+#include "RemoteMenuBar.h"
+#include "StatusItemController.h"
+#include "SystemPowerStatus.h"
+#include "SystemRunningApplications.h"
+#include "UITestClamshellService.h"
+#include "UITestOfflinePower.h"
+#include "UITestPowerStatus.h"
+#include "UITestUsage.h"
+#include "UpdateChecker.h"
+
+#include <QApplication>
+#include <QMenuBar>
+
+#include <unistd.h>
+
+namespace {
+
+// Unknown while the agent cannot be reached: asking would only wait for the
+// time-out, and the switch is disabled then anyway.
+QCoro::Task<std::optional<bool>> readOpensAtLogin(std::weak_ptr<RemoteMenuBar> weak)
+{
+    const std::shared_ptr<RemoteMenuBar> remote = weak.lock();
+    if (!remote || !remote->isAvailable())
+        co_return std::nullopt;
+    const auto answer = co_await remote->opensAtLogin();
+    if (!answer)
+        co_return std::nullopt;
+    co_return answer.value();
+}
+
+QCoro::Task<> writeOpensAtLogin(std::weak_ptr<RemoteMenuBar> weak, bool enabled)
+{
+    const std::shared_ptr<RemoteMenuBar> remote = weak.lock();
+    if (!remote)
+        co_return;
+    // The window reads the flag back afterwards; a failure shows there.
+    co_await remote->setOpensAtLogin(enabled);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
+    : QObject(parent)
+    , m_arguments(std::move(arguments))
+    , m_updateChecker(new UpdateChecker(!m_arguments.contains(QLatin1String("--ui-testing")), this))
+{ }
+
+AppDelegate::~AppDelegate()
+{
+    // The window and the menu go before what they show.
+    m_statusItemController.reset();
+    m_mainWindowController.reset();
+    m_clamshellController.reset();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    m_mainMenu = MainMenu::make();
+    const QList<QAction *> topLevel = m_mainMenu->actions();
+    if (!topLevel.isEmpty())
+        m_updateChecker->addMenuItem(topLevel.first()->menu());
+
+    if (const std::optional<FixtureMode> mode = FixtureMode::fromArguments(m_arguments))
+        buildFixtures(*mode);
+    else
+        buildRemote();
+
+    m_clamshellController = std::make_unique<ClamshellController>(m_clamshellService);
+    std::optional<MainWindowOptions> options;
+    if (m_remote) {
+        const std::weak_ptr<RemoteMenuBar> weak = m_remote;
+        options = MainWindowOptions{ [weak] { return readOpensAtLogin(weak); },
+            [weak](bool enabled) { return writeOpensAtLogin(weak, enabled); } };
+    }
+    m_mainWindowController = std::make_unique<MainWindowController>(m_powerController, m_statusReader.get(),
+        m_clamshellController.get(), m_usage.get(), std::move(options), m_applications.get());
+    m_mainWindowController->setMenuBar(m_mainMenu);
+
+    m_statusItemController = std::make_unique<StatusItemController>(
+        m_powerController, false, m_clamshellController.get(), [this] { present(); },
+        [this](const QString &message) { presentError(message); });
+    if (m_mainMenu)
+        m_statusItemController->addControlMenu(m_mainMenu);
+    present();
+}
+
+void AppDelegate::buildFixtures(const FixtureMode &mode)
+{
+    m_fakeControl = std::make_shared<FakePowerControl>();
+    if (mode.offline)
+        m_ownedPower = std::make_unique<UITestOfflinePower>();
+    else
+        m_ownedPower = std::make_unique<PowerController>(m_fakeControl);
+    m_powerController = m_ownedPower.get();
+    const qint32 ownPID = static_cast<qint32>(::getpid());
+    m_statusReader = std::make_unique<UITestPowerStatus>(mode.status, ownPID);
+    m_clamshellService = std::make_shared<UITestClamshellService>(mode.clamshell);
+    m_usage = std::make_shared<UITestUsage>(mode.history);
+    auto applications = std::make_unique<FakeRunningApplications>();
+    applications->insert({ 2140, true, QStringLiteral("동영상"), QString() });
+    m_applications = std::move(applications);
+}
+
+void AppDelegate::buildRemote()
+{
+    const ProgramLocations locations = ProgramLocations::ofThisProgram();
+    auto loginItem = std::make_shared<AutostartLoginItem>(locations.agent(), AutostartLoginItem::defaultConfigHome());
+    auto daemon = std::make_shared<HelperRegistration>(HelperRegistration::forPrefix(locations.prefix()));
+    m_remote = std::make_shared<RemoteMenuBar>(
+        QDBusConnection::sessionBus(), locations, loginItem, daemon, RemoteMenuBar::Options{});
+    m_remote->start();
+    m_powerController = m_remote.get();
+    m_clamshellService = m_remote;
+    m_usage = m_remote;
+    m_statusReader = std::make_unique<SystemPowerStatus>(QDBusConnection::systemBus(), locations.pmset());
+    m_applications = std::make_unique<SystemRunningApplications>();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (auto *own = qobject_cast<PowerController *>(m_powerController.data()))
+        own->releaseAll();
+}
+
+void AppDelegate::present()
+{
+    if (m_mainWindowController)
+        m_mainWindowController->present();
+}
+
+void AppDelegate::presentError(const QString &message)
+{
+    if (m_mainWindowController)
+        m_mainWindowController->presentError(message);
+}
