@@ -82,7 +82,7 @@ MainViewController::MainViewController(PowerToggling *powerController, PowerStat
 
     m_chartsHost = new UsageChartsView(UsageSummary{}, this);
     m_chartsHost->setObjectName(QStringLiteral("chartsHost"));
-    m_chartsHost->setMinimumHeight(220);
+    m_chartsHost->setFixedHeight(220);
     m_panelModel = new StatusPanelModel(this);
     m_panelModel->setOnRetry([this] { startOverview(); });
     m_panelModel->setOnRetrySettings([this] { refreshSettings(); });
@@ -136,7 +136,8 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     m_headerTitle = new QLabel(column);
     m_headerTitle->setObjectName(QStringLiteral("status.title"));
     QFont titleFont = m_headerTitle->font();
-    titleFont.setPointSize(20);
+    // The design's points are device-independent pixels here.
+    titleFont.setPixelSize(20);
     titleFont.setWeight(QFont::DemiBold);
     m_headerTitle->setFont(titleFont);
     m_headerDetail = new QLabel(column);
