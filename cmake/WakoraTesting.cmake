@@ -21,5 +21,8 @@ function(wakora_add_tests module)
             TIMEOUT 120
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8")
         add_dependencies(wakora_tests ${target})
+        if("unit" IN_LIST ARG_LABELS)
+            add_dependencies(wakora_unit_tests ${target})
+        endif()
     endforeach()
 endfunction()
