@@ -7,7 +7,39 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QIcon>
+#include <QTextStream>
 #include <QTimer>
+#include <QWidget>
+
+#include <cstdlib>
+
+namespace {
+
+// For the start-up benchmark only (WAKORA_REPORT_FIRST_PAINT set): says
+// "painted" on standard output once the main window has drawn itself, then
+// ends the program.
+class FirstPaintProbe : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->objectName() == QLatin1String("mainWindow")) {
+            QMetaObject::invokeMethod(
+                this,
+                [] {
+                    QTextStream(stdout) << "painted" << Qt::endl;
+                    std::_Exit(0);
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -32,6 +64,9 @@ int main(int argc, char *argv[])
         if (instance->claim() == ApplicationInstance::Claim::presentedOther)
             return 0;
     }
+
+    if (qEnvironmentVariableIsSet("WAKORA_REPORT_FIRST_PAINT"))
+        app.installEventFilter(new FirstPaintProbe(&app));
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
