@@ -10,9 +10,23 @@ namespace {
 
 const QString agentName = QStringLiteral("WakoraMenuBar");
 
+// The session bus a process was started on, from its environment.
+QByteArray sessionBusOf(const QString &directory)
+{
+    QFile environ(directory + QStringLiteral("/environ"));
+    if (!environ.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray key = "DBUS_SESSION_BUS_ADDRESS=";
+    for (const QByteArray &entry : environ.readAll().split('\0')) {
+        if (entry.startsWith(key))
+            return entry.mid(key.size());
+    }
+    return {};
+}
+
 } // namespace
 
-QList<AgentProcess> agentProcesses(uid_t uid, const QString &procRoot)
+QList<AgentProcess> agentProcesses(uid_t uid, const QByteArray &sessionBusAddress, const QString &procRoot)
 {
     QList<AgentProcess> agents;
     const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -27,6 +41,8 @@ QList<AgentProcess> agentProcesses(uid_t uid, const QString &procRoot)
             continue;
         QFile comm(directory + QStringLiteral("/comm"));
         if (!comm.open(QIODevice::ReadOnly) || QString::fromUtf8(comm.readAll()).trimmed() != agentName)
+            continue;
+        if (sessionBusOf(directory) != sessionBusAddress)
             continue;
         QString executable = QFile::symLinkTarget(directory + QStringLiteral("/exe"));
         executable.remove(QStringLiteral(" (deleted)"));

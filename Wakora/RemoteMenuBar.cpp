@@ -501,7 +501,8 @@ void RemoteMenuBar::launchAgent()
 
 void RemoteMenuBar::replaceForeignAgents()
 {
-    const auto foreign = foreignAgents(agentProcesses(::getuid()), m_locations.prefix());
+    const auto foreign
+        = foreignAgents(agentProcesses(::getuid(), qgetenv("DBUS_SESSION_BUS_ADDRESS")), m_locations.prefix());
     if (foreign.isEmpty())
         return;
     for (const AgentProcess &agent : foreign) {

@@ -14,13 +14,18 @@ class TestAgentProcesses : public QObject
 
     QTemporaryDir proc;
 
-    void process(int pid, const QByteArray &comm, const QString &exe)
+    void process(int pid, const QByteArray &comm, const QString &exe, const QByteArray &bus = "unix:path=/run/bus")
     {
         const QString directory = proc.filePath(QString::number(pid));
         QVERIFY(QDir().mkpath(directory));
         QFile file(directory + QStringLiteral("/comm"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(comm + '\n');
+        QFile environ(directory + QStringLiteral("/environ"));
+        QVERIFY(environ.open(QIODevice::WriteOnly));
+        // NUL-separated, as the kernel shows it.
+        environ.write(
+            QByteArray("HOME=/home/u") + '\0' + "DBUS_SESSION_BUS_ADDRESS=" + bus + '\0' + "LANG=ko_KR.UTF-8" + '\0');
         if (!exe.isEmpty())
             QVERIFY(QFile::link(exe, directory + QStringLiteral("/exe")));
     }
@@ -33,17 +38,20 @@ private Q_SLOTS:
         process(12, "WakoraMenuBar", QString()); // exe unreadable
         process(13, "Wakora", QStringLiteral("/usr/bin/Wakora"));
         process(14, "bash", QStringLiteral("/usr/bin/bash"));
+        process(15, "WakoraMenuBar", QStringLiteral("/opt/old/libexec/wakora/WakoraMenuBar"),
+            "unix:path=/tmp/another-session"); // the same user's other session
         QVERIFY(QDir().mkpath(proc.filePath(QStringLiteral("self"))));
 
-        auto agents = agentProcesses(::getuid(), proc.path());
+        auto agents = agentProcesses(::getuid(), "unix:path=/run/bus", proc.path());
         std::sort(agents.begin(), agents.end(), [](const auto &a, const auto &b) { return a.pid < b.pid; });
         QCOMPARE(agents.size(), 3);
         QCOMPARE(agents[0].pid, 10);
         QCOMPARE(agents[1].executable, QStringLiteral("/opt/old/libexec/wakora/WakoraMenuBar"));
         QVERIFY(agents[2].executable.isEmpty());
 
+        QCOMPARE(agentProcesses(::getuid(), "unix:path=/tmp/another-session", proc.path()).size(), 1);
         // Another user's processes are never ours to end.
-        QVERIFY(agentProcesses(::getuid() + 1, proc.path()).isEmpty());
+        QVERIFY(agentProcesses(::getuid() + 1, "unix:path=/run/bus", proc.path()).isEmpty());
 
         const auto foreign = foreignAgents(agents, QStringLiteral("/usr/"));
         QCOMPARE(foreign.size(), 2);
