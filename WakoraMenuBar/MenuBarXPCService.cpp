@@ -33,14 +33,13 @@ QVariant optionalText(const std::optional<QString> &text)
 
 MenuBarXPCService::MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
     std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms, QObject *parent)
-    : QDBusVirtualObject(parent)
+    : DBusRequestService(agentInterface(), parent)
     , m_powerController(powerController)
     , m_clamshell(clamshell)
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
     , m_requests(powerController)
-    , m_interface(agentInterface())
     , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
 {
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
@@ -58,27 +57,6 @@ bool MenuBarXPCService::registerOnBus()
 std::unique_ptr<QSettings> MenuBarXPCService::defaults() const
 {
     return std::make_unique<QSettings>(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
-}
-
-QString MenuBarXPCService::introspect(const QString &) const
-{
-    return m_interface.introspection();
-}
-
-bool MenuBarXPCService::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    switch (m_interface.screen(message, connection)) {
-    case DBusInterfaceDescription::Screening::notOurs:
-        return false;
-    case DBusInterfaceDescription::Screening::refused:
-        return true;
-    case DBusInterfaceDescription::Screening::accepted:
-        break;
-    }
-    // The bus may hand us the message on its own thread; all state lives on ours.
-    QMetaObject::invokeMethod(
-        this, [this, message] { serve(message); }, Qt::QueuedConnection);
-    return true;
 }
 
 QCoro::Task<> MenuBarXPCService::serve(QDBusMessage message)

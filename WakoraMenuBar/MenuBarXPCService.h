@@ -1,12 +1,11 @@
 #pragma once
 
-#include "DBusInterfaceDescription.h"
+#include "DBusRequestService.h"
 #include "MenuBarRequests.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
-#include <QDBusVirtualObject>
 #include <QPointer>
 #include <QSet>
 #include <QSettings>
@@ -22,7 +21,7 @@ class UsageStore;
 // AccessDenied before anything of the request happens. Every admitted caller
 // is a client until it leaves the bus, and hears StateDidChange after every
 // change of the assertions or of the lid-closed state. Main thread only.
-class MenuBarXPCService : public QDBusVirtualObject
+class MenuBarXPCService : public DBusRequestService
 {
     Q_OBJECT
 
@@ -41,8 +40,8 @@ public:
 
     void notifyClients();
 
-    QString introspect(const QString &path) const override;
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+protected:
+    void requestArrived(const QDBusMessage &message) override { serve(message); }
 
 private:
     QCoro::Task<> serve(QDBusMessage message);
@@ -58,7 +57,6 @@ private:
     QDBusConnection m_bus;
     QStringList m_admittedPrograms;
     MenuBarRequests m_requests;
-    const DBusInterfaceDescription &m_interface;
     QStringList m_clients;
     QSet<QString> m_admitted;
     QDBusServiceWatcher m_watcher;

@@ -36,12 +36,11 @@ void helperLog(int priority, const QString &text)
 
 HelperService::HelperService(
     QDBusConnection bus, std::shared_ptr<ClamshellPolicy> policy, Options options, QObject *parent)
-    : QDBusVirtualObject(parent)
+    : DBusRequestService(helperInterface(), parent)
     , m_bus(bus)
     , m_policy(std::move(policy))
     , m_options(std::move(options))
     , m_authorization(bus, PolkitAuthorization::helperAction(), m_options.authorizationTimeout)
-    , m_interface(helperInterface())
     , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
 {
     m_workThread.setObjectName(QStringLiteral("policy"));
@@ -73,29 +72,9 @@ Expected<void, QString> HelperService::registerOnBus()
     return {};
 }
 
-QString HelperService::introspect(const QString &) const
+void HelperService::requestArrived(const QDBusMessage &message)
 {
-    return m_interface.introspection();
-}
-
-bool HelperService::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    switch (m_interface.screen(message, connection)) {
-    case DBusInterfaceDescription::Screening::notOurs:
-        return false;
-    case DBusInterfaceDescription::Screening::refused:
-        return true;
-    case DBusInterfaceDescription::Screening::accepted:
-        break;
-    }
-    // The bus may hand us the message on its own thread; all state lives on ours.
-    QMetaObject::invokeMethod(
-        this,
-        [this, message] {
-            enqueue(Job{ message, QString() });
-        },
-        Qt::QueuedConnection);
-    return true;
+    enqueue(Job{ message, QString() });
 }
 
 void HelperService::enqueue(Job job)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ClamshellPolicy.h"
-#include "DBusInterfaceDescription.h"
+#include "DBusRequestService.h"
 #include "HelperClients.h"
 #include "PolkitAuthorization.h"
 
@@ -9,7 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
-#include <QDBusVirtualObject>
 #include <QFuture>
 #include <QPromise>
 #include <QThread>
@@ -23,7 +22,7 @@
 // that follow a client leaving the bus. The policy itself runs on a work
 // thread of its own, because the power-management command blocks, so the
 // event loop keeps watching the bus meanwhile. Main thread only.
-class HelperService : public QDBusVirtualObject
+class HelperService : public DBusRequestService
 {
     Q_OBJECT
 
@@ -47,8 +46,8 @@ public:
 
     const HelperClients &clients() const { return m_clients; }
 
-    QString introspect(const QString &path) const override;
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+protected:
+    void requestArrived(const QDBusMessage &message) override;
 
 private:
     struct Job {
@@ -84,7 +83,6 @@ private:
     std::shared_ptr<ClamshellPolicy> m_policy;
     Options m_options;
     PolkitAuthorization m_authorization;
-    const DBusInterfaceDescription &m_interface;
     HelperClients m_clients;
     QDBusServiceWatcher m_watcher;
     std::deque<Job> m_jobs;
