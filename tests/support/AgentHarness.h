@@ -96,6 +96,13 @@ public:
         }
     }
 
+    // Everything the buses, the mocks and the agent said, for a failed test.
+    void printLogs()
+    {
+        buses.printLogs();
+        qInfo().noquote() << "---- agent ----\n" << agentLog();
+    }
+
     QString agentLog()
     {
         if (agent)

@@ -56,10 +56,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (QTest::currentTestFailed()) {
-            harness->buses.printLogs();
-            qInfo().noquote() << "---- agent ----\n" << harness->agentLog();
-        }
+        if (QTest::currentTestFailed())
+            harness->printLogs();
         harness.reset();
     }
 

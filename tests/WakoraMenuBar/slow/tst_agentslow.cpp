@@ -33,10 +33,8 @@ class TestAgentSlow : public QObject
 private Q_SLOTS:
     void cleanup()
     {
-        if (QTest::currentTestFailed() && harness) {
-            harness->buses.printLogs();
-            qInfo().noquote() << "---- agent ----\n" << harness->agentLog();
-        }
+        if (QTest::currentTestFailed() && harness)
+            harness->printLogs();
         harness.reset();
     }
 
