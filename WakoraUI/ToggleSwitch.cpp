@@ -1,10 +1,66 @@
 #include "ToggleSwitch.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
+
+namespace {
+
+// What assistive technology sees of the switch: a check box named after its
+// row, whose "Toggle" and "Press" act as a click does. (Qt's own button
+// interface toggles a checkable button without a click, which would show
+// the switch on while nothing was asked of the power controller.)
+class AccessibleToggleSwitch : public QAccessibleWidget
+{
+public:
+    explicit AccessibleToggleSwitch(ToggleSwitch *toggle)
+        : QAccessibleWidget(toggle, QAccessible::CheckBox)
+    { }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = button()->isChecked();
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(toggleAction());
+        return names;
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (action == toggleAction() || action == pressAction()) {
+            if (widget()->isEnabled())
+                button()->click();
+            return;
+        }
+        QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
+QAccessibleInterface *accessibleToggleSwitch(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(ToggleSwitch::staticMetaObject.className()))
+        if (auto *toggle = qobject_cast<ToggleSwitch *>(object))
+            return new AccessibleToggleSwitch(toggle);
+    return nullptr;
+}
+
+} // namespace
 
 ToggleSwitch::ToggleSwitch(QWidget *parent)
     : QAbstractButton(parent)
 {
+    static const bool accessible = (QAccessible::installFactory(accessibleToggleSwitch), true);
+    Q_UNUSED(accessible);
     setCheckable(true);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

@@ -10,6 +10,7 @@
 #include "UsageChartsView.h"
 #include "UsageHistoryReading.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -218,6 +219,33 @@ private Q_SLOTS:
         // A change made elsewhere (the tray menu) shows up too.
         QVERIFY(power->setEnabledNow(true, AssertionKind::displaySleep));
         QVERIFY(child<ToggleSwitch>(window.get(), QStringLiteral("toggle.displaySleep"))->isChecked());
+    }
+
+    // A screen reader's "Toggle" must ask the power controller, as a click
+    // does, not merely flip the switch's look.
+    void assistiveTechnologyTogglesLikeAClick()
+    {
+        auto window = makeWindow(power.get(), false);
+        window->present();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *system = child<ToggleSwitch>(window.get(), QStringLiteral("toggle.systemSleep"));
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(system);
+        QVERIFY(accessible && accessible->actionInterface());
+        QCOMPARE(accessible->role(), QAccessible::CheckBox);
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("잠자기 방지"));
+        QCOMPARE(accessible->actionInterface()->actionNames().value(0), QAccessibleActionInterface::toggleAction());
+
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(accessible->state().checked);
+        QCOMPARE(
+            child<QLabel>(window.get(), QStringLiteral("status.title"))->text(), QStringLiteral("Mac이 깨어 있습니다"));
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(!power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(!accessible->state().checked);
+
+        system->setEnabled(false);
+        QVERIFY(!accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     }
 
     void aRefusedToggleShowsTheErrorAndGrowsTheWindowDownwards()
