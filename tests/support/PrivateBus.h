@@ -65,9 +65,16 @@ public:
     PrivateBus &operator=(const PrivateBus &) = delete;
     ~PrivateBus() { stop(); }
 
+    // Folders of .service files the bus starts services from on demand (D-Bus
+    // activation); set before start(). None by default.
+    void setServiceDirectories(const QStringList &directories) { m_serviceDirectories = directories; }
+
     bool start(const QString &directory, QString *error)
     {
         const QString config = directory + QStringLiteral("/%1.conf").arg(m_kind);
+        QString serviceDirectories;
+        for (const QString &folder : std::as_const(m_serviceDirectories))
+            serviceDirectories += QStringLiteral("  <servicedir>%1</servicedir>\n").arg(folder.toHtmlEscaped());
         QFile file(config);
         if (!file.open(QIODevice::WriteOnly)) {
             *error = QStringLiteral("cannot write %1").arg(config);
@@ -79,7 +86,7 @@ public:
   <type>session</type>
   <listen>unix:path=%1/%2-bus</listen>
   <auth>EXTERNAL</auth>
-  <policy context="default">
+%3  <policy context="default">
     <allow user="*"/>
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
@@ -87,7 +94,7 @@ public:
   </policy>
 </busconfig>
 )")
-                       .arg(directory, m_kind)
+                       .arg(directory, m_kind, serviceDirectories)
                        .toUtf8());
         file.close();
 
@@ -128,6 +135,18 @@ public:
         }
     }
 
+    // What the bus adds to the environment of the services it starts, as a
+    // desktop session does with dbus-update-activation-environment.
+    bool updateActivationEnvironment(const QMap<QString, QString> &variables)
+    {
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        QDBusMessage update = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+            QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+            QStringLiteral("UpdateActivationEnvironment"));
+        update << QVariant::fromValue(variables);
+        return connection().call(update, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    }
+
     QString address() const { return m_address; }
     QString kind() const { return m_kind; }
     QString logPath() const { return m_logPath; }
@@ -154,6 +173,7 @@ private:
     QString m_address;
     QString m_logPath;
     QStringList m_connectionNames;
+    QStringList m_serviceDirectories;
 };
 
 // A python-dbusmock process owning one bus name.
