@@ -230,6 +230,15 @@ private Q_SLOTS:
             20000);
         QVERIFY(windowNode(QStringLiteral("Mac이 깨어 있습니다"), QStringLiteral("label")).has_value());
 
+        // Opening the window registered the agent at login: the user's
+        // autostart entry is the prefix's template, word for word.
+        const QString entry = QStringLiteral("/autostart/Q4WX7KD2RM.com.quorvel.WakoraApp.MenuBar.desktop");
+        QFile registered(home.filePath(QStringLiteral("config")) + entry);
+        QFile shipped(prefix() + QStringLiteral("/share/wakora") + entry);
+        QTRY_VERIFY_WITH_TIMEOUT(registered.exists(), 10000);
+        QVERIFY(registered.open(QIODevice::ReadOnly) && shipped.open(QIODevice::ReadOnly));
+        QCOMPARE(registered.readAll(), shipped.readAll());
+
         // `wakora lid on`: the agent asks the helper, which the system bus
         // started as root (already when the agent first asked for its state).
         QVERIFY(!helper->dropInExists());
@@ -244,7 +253,7 @@ private Q_SLOTS:
         QCOMPARE(::kill(pid_t(agent), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(logindInhibitorsEmpty(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!helper->dropInExists(), 10000);
-        QVERIFY(!helper->markerExists());
+        QTRY_VERIFY_WITH_TIMEOUT(!helper->markerExists(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(windowNode(QStringLiteral("다시 켜기"), QStringLiteral("push button"))
                                      .value_or(AccessibleNode{})
                                      .has(AccessibleNode::showing),
