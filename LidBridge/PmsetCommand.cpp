@@ -2,11 +2,6 @@
 
 #include <QRegularExpression>
 
-QString PmsetCommand::path()
-{
-    return QStringLiteral(WAKORA_PMSET_PATH);
-}
-
 QStringList PmsetCommand::readArguments()
 {
     return { QStringLiteral("-g") };

@@ -11,8 +11,6 @@ class LIDBRIDGE_EXPORT PmsetCommand
 public:
     PmsetCommand() = delete;
 
-    // The installed wakora-pmset of this build's prefix.
-    static QString path();
     static QStringList readArguments();
     static QStringList writeArguments(bool disabled);
 

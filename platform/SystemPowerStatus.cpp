@@ -4,6 +4,7 @@
 #include "InhibitServices.h"
 #include "PmsetCommand.h"
 #include "PmsetParser.h"
+#include "ProgramLocations.h"
 
 #include <QCoroDBusPendingCall>
 #include <QCoroProcess>
@@ -22,7 +23,9 @@ SystemPowerStatus::SystemPowerStatus(QDBusConnection systemBus, QString pmsetPat
 
 QString SystemPowerStatus::defaultPmsetPath()
 {
-    return PmsetCommand::path();
+    // The command installed beside this program, like the helper's: one
+    // prefix's programs never mix with another's.
+    return ProgramLocations::ofThisProgram().pmset();
 }
 
 QList<ProcessAssertion> SystemPowerStatus::assertionsFrom(const QList<Inhibitor> &inhibitors)

@@ -29,6 +29,7 @@ public:
     // (stable, so equal entries keep logind's order).
     static QList<ProcessAssertion> assertionsFrom(const QList<Inhibitor> &inhibitors);
 
+    // The wakora-pmset of the running program's prefix.
     static QString defaultPmsetPath();
 
 private:
