@@ -1,0 +1,51 @@
+# The Debian package: `cpack --config <build>/CPackConfig.cmake -B <dir>`
+# makes <dir>/wakora_<version>_<arch>.deb from the install rules, staged for
+# /usr (the system bus reads the helper's policy only under /usr and /etc).
+# docs/packaging.md explains the choices.
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME wakora)
+set(CPACK_PACKAGE_VENDOR Quorvel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keeps the computer awake on request, even with its lid closed")
+# The DEB generator stages with DESTDIR below this prefix, so the install
+# rules that write files naming the prefix (desktop entries, bus activation
+# files) see CMAKE_INSTALL_PREFIX /usr, as on the installed system; the
+# package test checks that no staging or build path gets into the package.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(WAKORA_PACKAGE_MAINTAINER "Quorvel Wakora maintainers <wakora@quorvel.com>"
+    CACHE STRING "The Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${WAKORA_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${WAKORA_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://wakora.quorvel.com")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Wakora holds the desktop's sleep and idle inhibitors (through the desktop
+portal, the session's power and screen saver services, or logind) from a
+tray icon, a window or the wakora command. It shows which applications keep
+the computer awake, keeps a week's history of how long and by which
+applications it was kept awake, and can keep a laptop awake with its lid
+closed through a small helper that polkit authorizes.")
+
+# Libraries: dpkg-shlibdeps reads every program's and library's needs (Qt,
+# ICU, the C++ runtime). libLidBridge.so.0 comes with the package itself.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}")
+# What no library link shows:
+# - dbus: the system bus, which starts the helper on demand (its activation
+#   file and policy are ours) and carries every request to it;
+# - polkitd: the helper authorizes every request with polkit and refuses
+#   all of them when polkit cannot answer.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus, polkitd")
+
+set(maintainer_scripts ${PROJECT_SOURCE_DIR}/packaging/debian)
+# The triggers file has ldconfig learn of libLidBridge.so.0 in the library
+# folder (the programs find it through their RUNPATH anyway).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${maintainer_scripts}/postinst ${maintainer_scripts}/prerm
+    ${maintainer_scripts}/postrm ${maintainer_scripts}/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
