@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# The package's maintainer scripts, run against a temporary root
+# (WAKORA_ROOT): what prerm gives back and whom it ends, what postinst
+# creates, what a purge removes.
+#
+#   maintainer-scripts.sh <folder with postinst, prerm, postrm>
+set -uo pipefail
+
+scripts=$1
+work=$(mktemp -d)
+trap 'kill -KILL $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+check() { # description, command...
+    local description=$1
+    shift
+    "$@" || fail "$description"
+}
+
+# A fresh root with the installed programs' folders; /proc/PID/exe names
+# canonical paths, so the root must be one too.
+fresh_root() {
+    root=$(mktemp -d "$work/root.XXXX")
+    root=$(cd "$root" && pwd -P)
+    mkdir -p "$root/usr/bin" "$root/usr/libexec/wakora" "$root/var/lib/wakora" "$root/run/systemd/logind.conf.d"
+    marker=$root/var/lib/wakora/clamshell-owned
+    dropin=$root/run/systemd/logind.conf.d/60-wakora-disablesleep.conf
+    pmset_log=$root/pmset.log
+}
+
+# A stand-in for wakora-pmset that records its arguments and, when it
+# succeeds, removes the drop-in as the real one does.
+fake_pmset() { # exit status
+    cat >"$root/usr/libexec/wakora/wakora-pmset" <<EOF
+#!/bin/sh
+echo "\$*" >>"$pmset_log"
+[ $1 -eq 0 ] && rm -f "$dropin"
+exit $1
+EOF
+    chmod 0755 "$root/usr/libexec/wakora/wakora-pmset"
+}
+
+# The exit status of a child process, waiting at most 15 seconds: one that
+# still runs then is killed and answers 255, so a fault never hangs the test.
+# A process has ended once it is a zombie or the shell has reaped it.
+has_ended() { # pid
+    local state
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 0
+    [ -z "$state" ] || [ "$state" = Z ]
+}
+status_of() { # pid
+    local pid=$1
+    for _ in $(seq 150); do
+        has_ended "$pid" && break
+        sleep 0.1
+    done
+    if ! has_ended "$pid"; then
+        kill -KILL "$pid" 2>/dev/null
+        { wait "$pid"; } 2>/dev/null
+        return 255
+    fi
+    { wait "$pid"; } 2>/dev/null
+}
+
+run() { # script, argument...
+    local script=$1
+    shift
+    WAKORA_ROOT=$root sh "$scripts/$script" "$@" >"$work/output" 2>&1
+}
+
+# --- prerm: the lid-closed setting -------------------------------------
+
+fresh_root
+fake_pmset 0
+touch "$marker"
+echo "[Login]" >"$dropin"
+check "prerm remove exits 0 with the marker present" run prerm remove
+check "prerm runs wakora-pmset -a disablesleep 0" grep -qx -- "-a disablesleep 0" "$pmset_log"
+check "the drop-in is gone" test ! -e "$dropin"
+check "the marker is gone" test ! -e "$marker"
+
+fresh_root
+fake_pmset 1
+touch "$marker"
+echo "[Login]" >"$dropin"
+check "prerm remove exits 0 when wakora-pmset fails" run prerm remove
+check "wakora-pmset was tried" test -s "$pmset_log"
+check "the drop-in is removed without wakora-pmset" test ! -e "$dropin"
+check "the marker is removed without wakora-pmset" test ! -e "$marker"
+
+fresh_root
+touch "$marker"
+echo "[Login]" >"$dropin"
+check "prerm deconfigure exits 0 without wakora-pmset installed" run prerm deconfigure
+check "the drop-in is removed when wakora-pmset is missing" test ! -e "$dropin"
+check "the marker is removed when wakora-pmset is missing" test ! -e "$marker"
+
+fresh_root
+fake_pmset 0
+echo "[Login]" >"$dropin"
+check "prerm remove exits 0 without a marker" run prerm remove
+check "without the marker the setting is not ours: no wakora-pmset" test ! -e "$pmset_log"
+check "without the marker the drop-in stays" test -e "$dropin"
+
+fresh_root
+fake_pmset 0
+echo "elsewhere" >"$root/elsewhere"
+ln -s "$root/elsewhere" "$marker"
+echo "[Login]" >"$dropin"
+check "prerm remove exits 0 with a link at the marker's path" run prerm remove
+check "a link is not our marker: no wakora-pmset" test ! -e "$pmset_log"
+check "a link at the marker's path is left alone" test -L "$marker"
+check "its target is untouched" grep -qx elsewhere "$root/elsewhere"
+check "the drop-in stays when the marker is not ours" test -e "$dropin"
+
+fresh_root
+fake_pmset 0
+touch "$marker"
+echo "[Login]" >"$dropin"
+check "prerm upgrade exits 0" run prerm upgrade 0.2.0
+check "an upgrade keeps the setting" test -e "$dropin"
+check "an upgrade keeps the marker" test -e "$marker"
+check "an upgrade runs no wakora-pmset" test ! -e "$pmset_log"
+
+# --- prerm: running programs --------------------------------------------
+
+fresh_root
+sleep_program=$(command -v sleep)
+for program in usr/libexec/wakora/WakoraMenuBar usr/libexec/wakora/wakora_helper usr/bin/Wakora usr/bin/other; do
+    cp "$sleep_program" "$root/$program"
+done
+"$root/usr/libexec/wakora/WakoraMenuBar" 600 &
+agent=$!
+"$root/usr/bin/Wakora" 600 &
+window=$!
+# A program that ignores SIGTERM (ignored signals stay ignored across exec).
+bash -c "trap '' TERM; exec '$root/usr/libexec/wakora/wakora_helper' 600" &
+stubborn=$!
+"$root/usr/bin/other" 600 &
+other=$!
+# Wait until each process runs its own program, not the shell before exec.
+for pid in $agent $window $stubborn $other; do
+    for _ in $(seq 100); do
+        case "$(readlink "/proc/$pid/exe")" in "$root"/*) break ;; esac
+        sleep 0.05
+    done
+done
+
+started=$SECONDS
+check "prerm remove exits 0 with programs running" run prerm remove
+status_of $agent
+check "the agent ends with SIGTERM" test $? -eq 143
+status_of $window
+check "the window ends with SIGTERM" test $? -eq 143
+status_of $stubborn
+check "a program that ignores SIGTERM is killed" test $? -eq 137
+check "prerm says it killed one" grep -q "ending by force" "$work/output"
+check "prerm waits at most a few seconds" test $((SECONDS - started)) -lt 30
+check "another program of the same root keeps running" kill -0 $other
+kill -KILL $other
+wait $other 2>/dev/null
+
+# --- postinst and postrm: the state folder -------------------------------
+
+fresh_root
+rmdir "$root/var/lib/wakora"
+check "postinst configure exits 0" run postinst configure
+check "postinst creates /var/lib/wakora" test -d "$root/var/lib/wakora"
+check "mode 0755" test "$(stat -c %a "$root/var/lib/wakora")" = 755
+if [ "$(id -u)" -eq 0 ]; then
+    check "owned by root" test "$(stat -c %u:%g "$root/var/lib/wakora")" = 0:0
+fi
+chmod 0777 "$root/var/lib/wakora"
+check "postinst runs again" run postinst configure
+check "a folder others could write to is made 0755 again" test "$(stat -c %a "$root/var/lib/wakora")" = 755
+
+check "postrm remove exits 0" run postrm remove
+check "a removal keeps the state folder" test -d "$root/var/lib/wakora"
+touch "$root/var/lib/wakora/kept"
+check "postrm purge exits 0 with a file left in the folder" run postrm purge
+check "a folder that is not empty stays" test -e "$root/var/lib/wakora/kept"
+rm "$root/var/lib/wakora/kept"
+check "postrm purge exits 0" run postrm purge
+check "purge removes the empty folder" test ! -e "$root/var/lib/wakora"
+check "a second purge exits 0" run postrm purge
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed; last script output:"
+    cat "$work/output"
+    exit 1
+fi
+echo "maintainer scripts: all checks passed"
