@@ -58,16 +58,21 @@ Expected<void, QString> AutostartLoginItem::registerService()
     QSaveFile entry(path);
     if (!entry.open(QIODevice::WriteOnly | QIODevice::Text))
         return Unexpected(QStringLiteral("Cannot write %1: %2").arg(path, entry.errorString()));
+    // TryExec (a plain string, where only \ is escaped) makes the session
+    // skip the entry once the agent is gone, rather than fail at every login.
+    QString tryExec = m_agentPath;
+    tryExec.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Wakora\n"
                                         "Comment=Keeps the computer awake on request\n"
                                         "Exec=%1\n"
+                                        "TryExec=%2\n"
                                         "Icon=com.quorvel.WakoraApp\n"
                                         "Terminal=false\n"
                                         "NoDisplay=true\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(quotedExec(m_agentPath));
+                             .arg(quotedExec(m_agentPath), tryExec);
     entry.write(text.toUtf8());
     if (!entry.commit())
         return Unexpected(QStringLiteral("Cannot write %1: %2").arg(path, entry.errorString()));
