@@ -31,9 +31,9 @@ applications it was kept awake, and can keep a laptop awake with its lid
 closed through a small helper that polkit authorizes.")
 
 # Libraries: dpkg-shlibdeps reads every program's and library's needs (Qt,
-# ICU, the C++ runtime). libLidBridge.so.0 comes with the package itself.
+# ICU, the C++ runtime). It finds libLidBridge.so.0 in the staged package
+# through the programs' $ORIGIN RUNPATH, so our own library adds nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}")
 # What no library link shows:
 # - dbus: the system bus, which starts the helper on demand (its activation
 #   file and policy are ours) and carries every request to it;
