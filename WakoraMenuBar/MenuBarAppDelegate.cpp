@@ -74,8 +74,20 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
         return false;
     }
 
+    // libdbus tells a connection that the bus has gone away with this local
+    // signal; it never travels over the bus itself.
+    m_sessionBus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+        QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this,
+        SLOT(sessionBusDisconnected()));
+
     QTimer::singleShot(std::chrono::seconds(m_options.graceSeconds), this, &MenuBarAppDelegate::checkIdle);
     return true;
+}
+
+void MenuBarAppDelegate::sessionBusDisconnected()
+{
+    qCWarning(lcAgent, "The session bus is gone");
+    Q_EMIT sessionBusLost();
 }
 
 void MenuBarAppDelegate::checkIdle()

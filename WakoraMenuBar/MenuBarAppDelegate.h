@@ -37,6 +37,14 @@ public:
 
     PowerController *powerController() const { return m_powerController.get(); }
 
+Q_SIGNALS:
+    // The session bus connection is gone for good: no client can reach the
+    // agent any more.
+    void sessionBusLost();
+
+private Q_SLOTS:
+    void sessionBusDisconnected();
+
 private:
     void checkIdle();
     void openMainApplication();

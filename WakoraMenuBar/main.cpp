@@ -61,5 +61,12 @@ int main(int argc, char *argv[])
         // Another agent took the name first: it serves, we are not needed.
         return sessionBus.interface()->isServiceRegistered(MenuBarService::machServiceName()).value() ? 0 : 1;
     }
+    // The session bus is how the session reaches the agent; once it is gone
+    // (the session ended, its bus with it) nobody can switch anything off
+    // again, so the agent quits and gives back everything it holds.
+    QObject::connect(&delegate, &MenuBarAppDelegate::sessionBusLost, &application, [] {
+        std::fprintf(stderr, "WakoraMenuBar: the session bus is gone; quitting\n");
+        QCoreApplication::quit();
+    });
     return application.exec();
 }

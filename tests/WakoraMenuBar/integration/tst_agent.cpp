@@ -203,6 +203,21 @@ private Q_SLOTS:
         QVERIFY(sessions.first().toObject().contains(u"end"));
     }
 
+    // The session's bus ends (a logout without a session manager to signal
+    // us): nobody could ever switch the agent off again, so it ends too and
+    // gives back what it holds.
+    void theEndOfTheSessionBusEndsTheAgent()
+    {
+        auto remote = client(newConnection());
+        QVERIFY(QCoro::waitFor(remote->setEnabled(true, AssertionKind::systemSleep)));
+        QCOMPARE(harness->inhibitors().size(), 1);
+        harness->buses.bus(MockBuses::session).stop();
+        QVERIFY(harness->agent->waitForFinished(10000));
+        QCOMPARE(harness->agent->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(harness->agent->exitCode(), 0);
+        QTRY_VERIFY(harness->inhibitors().isEmpty());
+    }
+
     void holdGivesBackOnlyWhatItTook()
     {
         auto remote = client(newConnection());
