@@ -1,5 +1,6 @@
 #include "AccessibleTree.h"
 #include "ClamshellService.h"
+#include "EndProcess.h"
 #include "HelperHarness.h"
 #include "MenuBarService.h"
 #include "XvfbDisplay.h"
@@ -182,14 +183,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (window && window->state() != QProcess::NotRunning) {
-            window->terminate();
-            if (!window->waitForFinished(5000))
-                window->kill();
-            window->waitForFinished(3000);
-        }
         if (window)
-            windowLog += QString::fromUtf8(window->readAll());
+            windowLog += QString::fromUtf8(endProcess(*window));
         if (buses) {
             for (auto [bus, name] : { std::pair{ session(), MenuBarService::machServiceName() },
                      std::pair{ system(), ClamshellService::machServiceName() } })

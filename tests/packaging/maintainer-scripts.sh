@@ -9,17 +9,8 @@ set -uo pipefail
 scripts=$1
 work=$(mktemp -d)
 trap 'kill -KILL $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-check() { # description, command...
-    local description=$1
-    shift
-    "$@" || fail "$description"
-}
+# shellcheck source-path=SCRIPTDIR source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # A fresh root with the installed programs' folders; /proc/PID/exe names
 # canonical paths, so the root must be one too.
@@ -188,9 +179,5 @@ check "postrm purge exits 0" run postrm purge
 check "purge removes the empty folder" test ! -e "$root/var/lib/wakora"
 check "a second purge exits 0" run postrm purge
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed; last script output:"
-    cat "$work/output"
-    exit 1
-fi
-echo "maintainer scripts: all checks passed"
+[ "$failures" -eq 0 ] || { echo "last script output:"; cat "$work/output"; }
+finish "maintainer scripts"

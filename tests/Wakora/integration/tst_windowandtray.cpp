@@ -1,5 +1,6 @@
 #include "AccessibleTree.h"
 #include "AgentHarness.h"
+#include "EndProcess.h"
 #include "TrayMenu.h"
 #include "XvfbDisplay.h"
 
@@ -82,14 +83,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (window && window->state() != QProcess::NotRunning) {
-            window->terminate();
-            if (!window->waitForFinished(5000))
-                window->kill();
-            window->waitForFinished(3000);
-        }
         if (window)
-            windowLog += QString::fromUtf8(window->readAll());
+            windowLog += QString::fromUtf8(endProcess(*window));
         // The window started the agent on its own: end it through its pid.
         if (harness) {
             if (const qint64 pid = agentPid(); pid > 0) {
