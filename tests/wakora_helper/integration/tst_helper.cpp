@@ -298,8 +298,10 @@ private Q_SLOTS:
                                     "echo begin >> '%1'\n"
                                     "sleep 0.1\n"
                                     "for last; do :; done\n"
-                                    "case \"$*\" in\n"
-                                    "*-g*) printf ' SleepDisabled %s\\n' \"$(cat '%2' 2>/dev/null || echo 0)\" ;;\n"
+                                    // -g as a word of its own: the temporary folder's
+                                    // name in --config-dir may hold "-g" too.
+                                    "case \" $* \" in\n"
+                                    "*' -g '*) printf ' SleepDisabled %s\\n' \"$(cat '%2' 2>/dev/null || echo 0)\" ;;\n"
                                     "*) echo \"$last\" > '%2' ;;\n"
                                     "esac\n"
                                     "echo end >> '%1'\n")
