@@ -4,6 +4,7 @@
 #include "MainViewController.h"
 #include "MainWindowController.h"
 #include "RemoteMenuBar.h"
+#include "StartOrSkip.h"
 #include "ToggleSwitch.h"
 
 #include <QCoroTask>
@@ -37,11 +38,7 @@ private Q_SLOTS:
     void init()
     {
         harness = std::make_unique<AgentHarness>();
-        if (const QString why = harness->start(); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(harness->start());
         QVERIFY2(harness->startAgent(&error), qPrintable(error));
     }
 

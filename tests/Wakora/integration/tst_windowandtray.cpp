@@ -1,6 +1,7 @@
 #include "AccessibleTree.h"
 #include "AgentHarness.h"
 #include "EndProcess.h"
+#include "StartOrSkip.h"
 #include "TrayMenu.h"
 #include "XvfbDisplay.h"
 
@@ -54,17 +55,9 @@ private Q_SLOTS:
     void init()
     {
         harness = std::make_unique<AgentHarness>();
-        if (const QString why = harness->start(); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(harness->start());
         display = std::make_unique<XvfbDisplay>();
-        if (const QString why = display->start(); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(display->start());
         accessibility = std::make_unique<AccessibilityBus>();
         QCOMPARE(accessibility->start(harness->buses), QString());
         tray = std::make_unique<TrayMenu>();

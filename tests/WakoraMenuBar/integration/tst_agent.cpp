@@ -1,6 +1,7 @@
 #include "AgentHarness.h"
 #include "NoticeRecorder.h"
 #include "RemoteMenuBar.h"
+#include "StartOrSkip.h"
 
 #include <QCoroTask>
 #include <QDBusPendingCallWatcher>
@@ -46,11 +47,7 @@ private Q_SLOTS:
     void init()
     {
         harness = std::make_unique<AgentHarness>();
-        if (const QString why = harness->start(); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(harness->start());
         QVERIFY2(harness->startAgent(&error), qPrintable(error));
     }
 

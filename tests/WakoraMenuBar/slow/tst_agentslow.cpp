@@ -1,5 +1,6 @@
 #include "AgentHarness.h"
 #include "RemoteMenuBar.h"
+#include "StartOrSkip.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
@@ -17,11 +18,7 @@ class TestAgentSlow : public QObject
     void startHarness()
     {
         harness = std::make_unique<AgentHarness>();
-        if (const QString why = harness->start(); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(harness->start());
     }
 
     std::unique_ptr<RemoteMenuBar> client()

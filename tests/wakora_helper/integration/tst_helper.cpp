@@ -1,4 +1,5 @@
 #include "HelperHarness.h"
+#include "StartOrSkip.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
@@ -70,11 +71,7 @@ private Q_SLOTS:
         buses = std::make_unique<MockBuses>();
         QVERIFY2(buses->start(&error), qPrintable(error));
         harness = std::make_unique<HelperHarness>();
-        if (const QString why = harness->start(*buses); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(harness->start(*buses));
     }
 
     void cleanup()

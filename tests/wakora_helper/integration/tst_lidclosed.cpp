@@ -1,6 +1,7 @@
 #include "AgentHarness.h"
 #include "ClamshellClient.h"
 #include "HelperHarness.h"
+#include "StartOrSkip.h"
 
 #include <QCoroTask>
 #include <QStandardPaths>
@@ -66,17 +67,9 @@ private Q_SLOTS:
     void init()
     {
         agent = std::make_unique<AgentHarness>();
-        if (const QString why = agent->start(); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(agent->start());
         helper = std::make_unique<HelperHarness>();
-        if (const QString why = helper->start(agent->buses, agent->logind); !why.isEmpty()) {
-            if (why.contains(QStringLiteral("not installed")))
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        WAKORA_START_OR_SKIP(helper->start(agent->buses, agent->logind));
     }
 
     void cleanup()
