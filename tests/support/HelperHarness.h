@@ -64,21 +64,7 @@ public:
             QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"), &error);
         if (!systemd)
             return error;
-        const QString reload
-            = QStringLiteral("import os\n"
-                             "values = {'HandleLidSwitch': 'suspend', 'HandleLidSwitchExternalPower': 'suspend', "
-                             "'HandleLidSwitchDocked': 'suspend'}\n"
-                             "path = '%1'\n"
-                             "if os.path.exists(path):\n"
-                             "    for line in open(path):\n"
-                             "        key, sep, value = line.strip().partition('=')\n"
-                             "        if sep and key in values:\n"
-                             "            values[key] = value\n"
-                             "bus = dbus.bus.BusConnection(os.environ['DBUS_SYSTEM_BUS_ADDRESS'])\n"
-                             "bus.get_object('org.freedesktop.login1', '/org/freedesktop/login1').UpdateProperties("
-                             "'org.freedesktop.login1.Manager', values, dbus_interface='org.freedesktop.DBus.Mock')\n"
-                             "bus.close()")
-                  .arg(dropInPath());
+        const QString reload = InhibitMocks::logindReload(dropInPath(), QStringLiteral("suspend"));
         if (!systemd->addMethod(QStringLiteral("org.freedesktop.systemd1.Manager"), QStringLiteral("KillUnit"),
                 QStringLiteral("ssi"), QString(), reloads ? reload : QString()))
             return QStringLiteral("cannot build the systemd mock");

@@ -108,6 +108,27 @@ struct LogindInhibitor {
     uint uid = 0, pid = 0;
 };
 
+// Python for a systemd mock's KillUnit: makes the logind mock read the lid
+// settings of the drop-in at `dropInPath` again, as logind does on SIGHUP,
+// with logind's own defaults for what the drop-in leaves out.
+inline QString logindReload(const QString &dropInPath, const QString &dockedDefault)
+{
+    return QStringLiteral("import os\n"
+                          "values = {'HandleLidSwitch': 'suspend', 'HandleLidSwitchExternalPower': 'suspend', "
+                          "'HandleLidSwitchDocked': '%2'}\n"
+                          "path = '%1'\n"
+                          "if os.path.exists(path):\n"
+                          "    for line in open(path):\n"
+                          "        key, sep, value = line.strip().partition('=')\n"
+                          "        if sep and key in values:\n"
+                          "            values[key] = value\n"
+                          "bus = dbus.bus.BusConnection(os.environ['DBUS_SYSTEM_BUS_ADDRESS'])\n"
+                          "bus.get_object('org.freedesktop.login1', '/org/freedesktop/login1').UpdateProperties("
+                          "'org.freedesktop.login1.Manager', values, dbus_interface='org.freedesktop.DBus.Mock')\n"
+                          "bus.close()")
+        .arg(dropInPath, dockedDefault);
+}
+
 inline DBusMock *startLogind(MockBuses &buses, QString *error)
 {
     return buses.startTemplate(MockBuses::system, QStringLiteral("logind"), logindService, logindPath, error);
