@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-Expected<quint32, PowerError> FakePowerControl::createAssertion(AssertionKind kind)
+Expected<quint32, PowerError> FakePowerControl::create(AssertionKind kind)
 {
     QMutexLocker locker(&m_lock);
     if (m_createFailure)
@@ -16,13 +16,35 @@ Expected<quint32, PowerError> FakePowerControl::createAssertion(AssertionKind ki
     return id;
 }
 
-Expected<void, PowerError> FakePowerControl::releaseAssertion(quint32 id)
+Expected<void, PowerError> FakePowerControl::release(quint32 id)
 {
     QMutexLocker locker(&m_lock);
     if (m_releaseFailure)
         return Unexpected(*m_releaseFailure);
     m_active.remove(id);
     return {};
+}
+
+// Answered at once: the fake never waits, so a toggle over it completes
+// before it returns.
+QCoro::Task<Expected<quint32, PowerError>> FakePowerControl::createAssertion(AssertionKind kind)
+{
+    co_return create(kind);
+}
+
+QCoro::Task<Expected<void, PowerError>> FakePowerControl::releaseAssertion(quint32 id)
+{
+    co_return release(id);
+}
+
+void FakePowerControl::lose(quint32 id)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (!m_active.remove(id))
+            return;
+    }
+    reportLost(id);
 }
 
 void FakePowerControl::failCreate(std::optional<PowerError> error)

@@ -13,8 +13,15 @@
 class FakePowerControl : public PowerControlling
 {
 public:
-    Expected<quint32, PowerError> createAssertion(AssertionKind kind) override;
-    Expected<void, PowerError> releaseAssertion(quint32 id) override;
+    QCoro::Task<Expected<quint32, PowerError>> createAssertion(AssertionKind kind) override;
+    QCoro::Task<Expected<void, PowerError>> releaseAssertion(quint32 id) override;
+
+    // The same, answered synchronously.
+    Expected<quint32, PowerError> create(AssertionKind kind);
+    Expected<void, PowerError> release(quint32 id);
+
+    // Ends an assertion as a service going away would, and tells the owner.
+    void lose(quint32 id);
 
     // Sets, or with no error clears, the failure every later call returns.
     void failCreate(std::optional<PowerError> error = std::nullopt);

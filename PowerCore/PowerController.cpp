@@ -3,13 +3,22 @@
 #include "PowerLogging.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
+
+#include <cerrno>
 
 PowerController::PowerController(std::shared_ptr<PowerControlling> control, Clock now, QObject *parent)
     : PowerToggling(parent)
     , m_control(std::move(control))
     , m_now(std::move(now))
-{ }
+{
+    QPointer<PowerController> self(this);
+    m_control->setLossHandler([self](quint32 id) {
+        if (self)
+            self->assertionLost(id);
+    });
+}
 
 qint32 PowerController::ownerPID() const
 {
@@ -18,47 +27,87 @@ qint32 PowerController::ownerPID() const
 
 QCoro::Task<Expected<void, QString>> PowerController::setEnabled(bool enabled, AssertionKind kind)
 {
-    const auto result = setEnabledNow(enabled, kind);
+    const auto result = co_await toggle(enabled, kind);
     if (!result)
         co_return Unexpected(result.error().errorDescription());
     co_return {};
 }
 
-Expected<void, PowerError> PowerController::setEnabledNow(bool enabled, AssertionKind kind)
+QCoro::Task<Expected<void, PowerError>> PowerController::toggle(bool enabled, AssertionKind kind)
 {
     Q_ASSERT_X(QThread::currentThread() == thread(), "PowerController", "used off its thread");
+    QPointer<PowerController> self(this);
+    const std::shared_ptr<PowerControlling> control = m_control;
+    const auto gone = [enabled] {
+        return Unexpected(
+            enabled ? PowerError::assertionCreateFailed(-ECANCELED) : PowerError::assertionReleaseFailed(-ECANCELED));
+    };
+
+    const TurnQueue::Turn turn = co_await m_turns.next();
+    if (!self)
+        co_return gone();
 
     const auto held = m_assertions.constFind(kind);
     if (held == m_assertions.cend()) {
         if (!enabled)
-            return {};
-        const auto created = m_control->createAssertion(kind);
+            co_return {};
+        const auto created = co_await control->createAssertion(kind);
+        if (!self)
+            co_return gone(); // the control gives back what it holds as it goes
         if (!created)
-            return Unexpected(created.error());
+            co_return Unexpected(created.error());
         m_assertions.insert(kind, created.value());
     } else {
         if (enabled)
-            return {};
+            co_return {};
         const quint32 id = held.value();
-        if (const auto released = m_control->releaseAssertion(id); !released) {
+        const auto released = co_await control->releaseAssertion(id);
+        if (!self)
+            co_return gone();
+        if (!released) {
             // The entry stays, so the next disable retries the same identifier.
             qCCritical(lcPowerController, "Failed to release assertion %u: %s", id,
                 qUtf8Printable(released.error().errorDescription()));
-            return released;
+            co_return released;
         }
+        if (m_assertions.value(kind) != id)
+            co_return {}; // lost while it was being released, and announced then
         m_assertions.remove(kind);
     }
 
+    updateActiveSince();
+    Q_EMIT didChange();
+    co_return {};
+}
+
+QCoro::Task<> PowerController::releaseAll()
+{
+    QPointer<PowerController> self(this);
+    for (const AssertionKind kind : allAssertionKinds) {
+        (void)co_await toggle(false, kind); // a failure is logged; the next kind is still released
+        if (!self)
+            co_return;
+    }
+}
+
+void PowerController::assertionLost(quint32 id)
+{
+    for (auto entry = m_assertions.begin(); entry != m_assertions.end(); ++entry) {
+        if (entry.value() != id)
+            continue;
+        qCWarning(lcPowerController, "Assertion %u (%s) ended without being released; the kind is off", id,
+            qUtf8Printable(assertionType(entry.key())));
+        m_assertions.erase(entry);
+        updateActiveSince();
+        Q_EMIT didChange();
+        return;
+    }
+}
+
+void PowerController::updateActiveSince()
+{
     if (m_assertions.isEmpty())
         m_activeSince.reset();
     else if (!m_activeSince)
         m_activeSince = m_now();
-    Q_EMIT didChange();
-    return {};
-}
-
-void PowerController::releaseAll()
-{
-    for (const AssertionKind kind : allAssertionKinds)
-        (void)setEnabledNow(false, kind); // a failure is logged; the next kind is still released
 }

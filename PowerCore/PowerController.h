@@ -2,6 +2,7 @@
 
 #include "PowerControlling.h"
 #include "PowerToggling.h"
+#include "TurnQueue.h"
 
 #include <QMap>
 
@@ -11,7 +12,12 @@
 // The single owner of this process's assertions: at most one per kind, and
 // the start of the current awake period. Lives on the main thread.
 //
-// Destroying a controller does not release what it holds; its owner calls
+// Toggles are awaited and take turns: one runs at a time, in the order they
+// were asked for, so two quick clicks never create two assertions of a kind.
+// An assertion the control reports lost leaves the kind off, announced like
+// any other change.
+//
+// Destroying a controller does not release what it holds; its owner awaits
 // releaseAll() before the process ends.
 class PowerController : public PowerToggling
 {
@@ -30,18 +36,25 @@ public:
     QCoro::Task<Expected<void, QString>> setEnabled(bool enabled, AssertionKind kind) override;
     void reconnect() override { }
 
-    // The synchronous toggle behind setEnabled(): creates or releases the
-    // kind's assertion and emits didChange() before it returns, or changes
-    // nothing and emits nothing when the backend refuses.
-    Expected<void, PowerError> setEnabledNow(bool enabled, AssertionKind kind);
+    // The toggle behind setEnabled(): creates or releases the kind's
+    // assertion and emits didChange() once it is done, or changes nothing and
+    // emits nothing when the backend refuses.
+    QCoro::Task<Expected<void, PowerError>> toggle(bool enabled, AssertionKind kind);
 
     // Releases every kind in order; a refused release leaves that kind held
     // and does not stop the next.
-    void releaseAll();
+    QCoro::Task<> releaseAll();
+
+    // Whether a toggle is running or waiting for its turn.
+    bool isBusy() const { return m_turns.isBusy(); }
 
 private:
+    void assertionLost(quint32 id);
+    void updateActiveSince();
+
     std::shared_ptr<PowerControlling> m_control;
     Clock m_now;
     QMap<AssertionKind, quint32> m_assertions;
     std::optional<QDateTime> m_activeSince;
+    TurnQueue m_turns;
 };

@@ -18,6 +18,7 @@
 #include <QDBusConnectionInterface>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QProcess>
 #include <QSettings>
 #include <QTimer>
@@ -103,9 +104,25 @@ void MenuBarAppDelegate::checkIdle()
     }
 }
 
+QCoro::Task<> MenuBarAppDelegate::quitWhenReleased()
+{
+    if (m_quitting)
+        co_return;
+    m_quitting = true;
+    QPointer<MenuBarAppDelegate> self(this);
+    // Each service's answer is bounded by its time-out, so this ends.
+    co_await m_powerController->releaseAll();
+    if (!self)
+        co_return;
+    QCoreApplication::quit();
+}
+
 void MenuBarAppDelegate::applicationWillTerminate()
 {
-    m_powerController->releaseAll();
+    // logind's locks are given back here and now; a desktop service's
+    // answer can no longer be awaited, but our connection closing as the
+    // process ends gives it back all the same.
+    (void)m_powerController->releaseAll();
     // The recorder hears of changes through the event loop, which ends here.
     if (m_usageRecorder)
         m_usageRecorder->powerChanged();

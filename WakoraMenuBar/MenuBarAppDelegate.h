@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoroTask>
+
 #include "ProgramLocations.h"
 
 #include <QDBusConnection>
@@ -33,6 +35,11 @@ public:
     // Answers false, after saying why, when the agent cannot serve (another
     // agent owns the name, or the bus refuses); the caller then exits.
     bool applicationDidFinishLaunching();
+    // Gives back every inhibitor, awaiting each service's answer, then quits
+    // the application. Asking again while it runs changes nothing.
+    QCoro::Task<> quitWhenReleased();
+    // The last word as the event loop ends: whatever is still held is given
+    // back without waiting for answers.
     void applicationWillTerminate();
 
     PowerController *powerController() const { return m_powerController.get(); }
@@ -58,4 +65,5 @@ private:
     std::unique_ptr<StatusItemController> m_statusItemController;
     std::unique_ptr<UsageRecorder> m_usageRecorder;
     std::unique_ptr<MenuBarXPCService> m_xpcService;
+    bool m_quitting = false;
 };

@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
     UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });
-    QObject::connect(&signals, &UnixSignalWatcher::received, &application, &QCoreApplication::quit);
+    QObject::connect(&signals, &UnixSignalWatcher::received, &delegate, [&delegate] { delegate.quitWhenReleased(); });
 
     if (!delegate.applicationDidFinishLaunching()) {
         delegate.applicationWillTerminate();
@@ -64,9 +64,9 @@ int main(int argc, char *argv[])
     // The session bus is how the session reaches the agent; once it is gone
     // (the session ended, its bus with it) nobody can switch anything off
     // again, so the agent quits and gives back everything it holds.
-    QObject::connect(&delegate, &MenuBarAppDelegate::sessionBusLost, &application, [] {
+    QObject::connect(&delegate, &MenuBarAppDelegate::sessionBusLost, &application, [&delegate] {
         std::fprintf(stderr, "WakoraMenuBar: the session bus is gone; quitting\n");
-        QCoreApplication::quit();
+        delegate.quitWhenReleased();
     });
     return application.exec();
 }

@@ -8,6 +8,15 @@ class InhibitServices
 public:
     InhibitServices() = delete;
 
+    // GNOME's session manager, on the session bus: Inhibit(app_id, toplevel,
+    // reason, flags) answers a cookie for Uninhibit.
+    static constexpr QLatin1String gnomeSessionService{ "org.gnome.SessionManager" };
+    static constexpr QLatin1String gnomeSessionPath{ "/org/gnome/SessionManager" };
+    static constexpr QLatin1String gnomeSessionInterface{ "org.gnome.SessionManager" };
+    static constexpr QLatin1String gnomeUninhibit{ "Uninhibit" };
+    static constexpr uint gnomeSuspendFlag = 4;
+    static constexpr uint gnomeIdleFlag = 8;
+
     // The desktop portal, on the session bus. Inhibit("", flags, {reason})
     // answers a request path; closing that request ends the inhibit.
     static constexpr QLatin1String portalService{ "org.freedesktop.portal.Desktop" };
@@ -36,6 +45,11 @@ public:
     static constexpr QLatin1String unInhibit{ "UnInhibit" };
     static constexpr QLatin1String close{ "Close" };
 
-    // Who we are in every inhibitor list.
+    static constexpr QLatin1String portalResponse{ "Response" };
+
+    // Who we are in every inhibitor list: the application name for the
+    // services that take one, the desktop entry's id for the session manager
+    // (which finds our name and icon through it).
     static constexpr QLatin1String who{ "Wakora" };
+    static constexpr QLatin1String appID{ "com.quorvel.WakoraApp" };
 };

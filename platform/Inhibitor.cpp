@@ -1,7 +1,9 @@
 #include "Inhibitor.h"
 
+#include "DBusCalls.h"
 #include "DBusStatus.h"
 #include "InhibitServices.h"
+#include "PortalRequest.h"
 
 #include <QDBusMessage>
 
@@ -33,71 +35,89 @@ FdInhibitor::FdInhibitor(QDBusUnixFileDescriptor fd)
     : m_fd(std::move(fd))
 { }
 
-Expected<void, qint32> FdInhibitor::release()
+QCoro::Task<Expected<void, qint32>> FdInhibitor::release()
 {
     // The descriptor is shared implicitly; dropping the last copy closes it,
     // and logind lifts the lock once its end of the pipe sees that.
     m_fd = QDBusUnixFileDescriptor();
-    return {};
+    co_return {};
 }
 
-CookieInhibitor::CookieInhibitor(QDBusConnection connection, QString service, QString path, QString interface,
-    quint32 cookie, std::chrono::milliseconds timeout)
+void FdInhibitor::forget()
+{
+    m_fd = QDBusUnixFileDescriptor();
+}
+
+CookieInhibitor::CookieInhibitor(
+    QDBusConnection connection, Service service, quint32 cookie, std::chrono::milliseconds timeout)
     : m_connection(std::move(connection))
     , m_service(std::move(service))
-    , m_path(std::move(path))
-    , m_interface(std::move(interface))
     , m_cookie(cookie)
     , m_timeout(timeout)
 { }
 
 CookieInhibitor::~CookieInhibitor()
 {
-    if (!m_held)
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(m_service, m_path, m_interface, InhibitServices::unInhibit);
-    call << m_cookie;
-    call.setAutoStartService(false);
-    m_connection.send(call);
+    if (m_held)
+        m_connection.send(releaseCall());
 }
 
-Expected<void, qint32> CookieInhibitor::release()
+QDBusMessage CookieInhibitor::releaseCall() const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(m_service, m_path, m_interface, InhibitServices::unInhibit);
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(m_service.name, m_service.path, m_service.interface, m_service.releaseMethod);
     call << m_cookie;
     // A restarted desktop service would not know the cookie; never start one just to be told so.
     call.setAutoStartService(false);
-    const QDBusMessage reply = m_connection.call(call, QDBus::Block, int(m_timeout.count()));
+    return call;
+}
+
+QCoro::Task<Expected<void, qint32>> CookieInhibitor::release()
+{
+    if (!m_held)
+        co_return {};
+    // The handle lives as long as its owner's map entry, which the owner
+    // keeps until this answer is in; the call itself needs nothing of it.
+    const QDBusMessage reply = co_await DBusCalls::call(m_connection, releaseCall(), m_timeout);
     auto result = outcome(reply, serviceIsGone);
     if (result)
         m_held = false;
-    return result;
+    co_return result;
 }
 
-PortalInhibitor::PortalInhibitor(QDBusConnection connection, QString requestPath, std::chrono::milliseconds timeout)
+PortalInhibitor::PortalInhibitor(
+    QDBusConnection connection, std::unique_ptr<PortalRequest> request, std::chrono::milliseconds timeout)
     : m_connection(std::move(connection))
-    , m_requestPath(std::move(requestPath))
+    , m_request(std::move(request))
     , m_timeout(timeout)
-{ }
+{
+    QObject::connect(m_request.get(), &PortalRequest::answered, m_request.get(), [this] {
+        if (m_held)
+            lost();
+    });
+}
 
 PortalInhibitor::~PortalInhibitor()
 {
-    if (!m_held)
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        InhibitServices::portalService, m_requestPath, InhibitServices::portalRequestInterface, InhibitServices::close);
-    call.setAutoStartService(false);
-    m_connection.send(call);
+    if (m_held)
+        m_connection.send(closeCall());
 }
 
-Expected<void, qint32> PortalInhibitor::release()
+QDBusMessage PortalInhibitor::closeCall() const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        InhibitServices::portalService, m_requestPath, InhibitServices::portalRequestInterface, InhibitServices::close);
+    QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::portalService, m_request->path(),
+        InhibitServices::portalRequestInterface, InhibitServices::close);
     call.setAutoStartService(false);
-    const QDBusMessage reply = m_connection.call(call, QDBus::Block, int(m_timeout.count()));
+    return call;
+}
+
+QCoro::Task<Expected<void, qint32>> PortalInhibitor::release()
+{
+    if (!m_held)
+        co_return {};
+    const QDBusMessage reply = co_await DBusCalls::call(m_connection, closeCall(), m_timeout);
     auto result = outcome(reply, requestIsGone);
     if (result)
         m_held = false;
-    return result;
+    co_return result;
 }

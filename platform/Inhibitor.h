@@ -2,11 +2,16 @@
 
 #include "Expected.h"
 
+#include <QCoroTask>
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QString>
 
 #include <chrono>
+#include <functional>
+#include <memory>
+
+class PortalRequest;
 
 // One inhibit held from the desktop or from logind, owned by exactly one
 // handle. release() gives it back and reports a refusal as a negative
@@ -21,7 +26,26 @@ public:
     Inhibitor &operator=(const Inhibitor &) = delete;
     virtual ~Inhibitor() = default;
 
-    virtual Expected<void, qint32> release() = 0;
+    virtual QCoro::Task<Expected<void, qint32>> release() = 0;
+
+    // The service took the inhibit with it (it left the bus, or ended the
+    // request itself): nothing is left to give back.
+    virtual void forget() = 0;
+
+    // Called once the service itself tells that the inhibit has ended.
+    using LossHandler = std::function<void()>;
+    void setLossHandler(LossHandler handler) { m_lossHandler = std::move(handler); }
+
+protected:
+    void lost()
+    {
+        forget();
+        if (m_lossHandler)
+            m_lossHandler();
+    }
+
+private:
+    LossHandler m_lossHandler;
 };
 
 // logind: the lock is the file descriptor it handed us.
@@ -30,45 +54,60 @@ class FdInhibitor final : public Inhibitor
 public:
     explicit FdInhibitor(QDBusUnixFileDescriptor fd);
 
-    Expected<void, qint32> release() override;
+    QCoro::Task<Expected<void, qint32>> release() override;
+    void forget() override;
 
 private:
     QDBusUnixFileDescriptor m_fd;
 };
 
-// org.freedesktop.PowerManagement.Inhibit and org.freedesktop.ScreenSaver:
-// a cookie handed back through UnInhibit on the same connection.
+// A cookie handed back through a method on the same connection:
+// org.freedesktop.PowerManagement.Inhibit and org.freedesktop.ScreenSaver
+// (UnInhibit), org.gnome.SessionManager (Uninhibit).
 class CookieInhibitor final : public Inhibitor
 {
 public:
-    CookieInhibitor(QDBusConnection connection, QString service, QString path, QString interface, quint32 cookie,
-        std::chrono::milliseconds timeout);
+    struct Service {
+        QString name;
+        QString path;
+        QString interface;
+        QString releaseMethod;
+    };
+
+    CookieInhibitor(QDBusConnection connection, Service service, quint32 cookie, std::chrono::milliseconds timeout);
     ~CookieInhibitor() override;
 
-    Expected<void, qint32> release() override;
+    QCoro::Task<Expected<void, qint32>> release() override;
+    void forget() override { m_held = false; }
 
 private:
+    QDBusMessage releaseCall() const;
+
     QDBusConnection m_connection;
-    QString m_service;
-    QString m_path;
-    QString m_interface;
+    Service m_service;
     quint32 m_cookie;
     std::chrono::milliseconds m_timeout;
     bool m_held = true;
 };
 
-// The desktop portal: the inhibit lasts as long as its request object.
+// The desktop portal: the inhibit lasts as long as its request object. A
+// Response on that request after the inhibit was granted means the portal's
+// backend has ended it.
 class PortalInhibitor final : public Inhibitor
 {
 public:
-    PortalInhibitor(QDBusConnection connection, QString requestPath, std::chrono::milliseconds timeout);
+    PortalInhibitor(
+        QDBusConnection connection, std::unique_ptr<PortalRequest> request, std::chrono::milliseconds timeout);
     ~PortalInhibitor() override;
 
-    Expected<void, qint32> release() override;
+    QCoro::Task<Expected<void, qint32>> release() override;
+    void forget() override { m_held = false; }
 
 private:
+    QDBusMessage closeCall() const;
+
     QDBusConnection m_connection;
-    QString m_requestPath;
+    std::unique_ptr<PortalRequest> m_request;
     std::chrono::milliseconds m_timeout;
     bool m_held = true;
 };

@@ -1,223 +1,230 @@
 #include "InhibitorPowerControl.h"
 
-#include "DBusStatus.h"
-#include "InhibitServices.h"
+#include "FreedesktopInhibitBackend.h"
+#include "GnomeSessionInhibitBackend.h"
+#include "LogindInhibitBackend.h"
+#include "PortalInhibitBackend.h"
+#include "PowerControlLogging.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
-#include <QLoggingCategory>
+#include <QFileInfo>
+#include <QPointer>
 
-#include <array>
 #include <cerrno>
 
-Q_LOGGING_CATEGORY(lcInhibitor, "com.quorvel.WakoraApp.PowerControl")
+Q_LOGGING_CATEGORY(lcPowerControl, "com.quorvel.WakoraApp.PowerControl")
 
-using namespace std::chrono_literals;
-using Backend = InhibitorPowerControl::Backend;
-
-static std::array<Backend, 3> chainFor(AssertionKind kind)
-{
-    switch (kind) {
-    case AssertionKind::systemSleep:
-        return { Backend::portal, Backend::powerManagement, Backend::logind };
-    case AssertionKind::displaySleep:
-        return { Backend::portal, Backend::screenSaver, Backend::logind };
-    }
-    Q_UNREACHABLE();
-}
-
-static bool isAnswering(QDBusConnection &bus, const QString &service, bool orActivatable)
-{
-    if (!bus.isConnected())
-        return false;
-    QDBusConnectionInterface *daemon = bus.interface();
-    if (!daemon)
-        return false;
-    if (daemon->isServiceRegistered(service).value())
-        return true;
-    return orActivatable && daemon->activatableServiceNames().value().contains(service);
-}
-
-InhibitorPowerControl::InhibitorPowerControl(
-    QDBusConnection systemBus, QDBusConnection sessionBus, std::chrono::milliseconds timeout)
-    : m_systemBus(std::move(systemBus))
-    , m_sessionBus(std::move(sessionBus))
-    , m_timeout(timeout)
+InhibitorPowerControl::InhibitorPowerControl(QDBusConnection systemBus, QDBusConnection sessionBus, Options options)
+    : InhibitorPowerControl(defaultChain(systemBus, sessionBus, options), sessionBus)
 { }
 
-QString InhibitorPowerControl::backendName(Backend backend)
+InhibitorPowerControl::InhibitorPowerControl(QDBusConnection systemBus, QDBusConnection sessionBus)
+    : InhibitorPowerControl(std::move(systemBus), std::move(sessionBus), Options{})
+{ }
+
+InhibitorPowerControl::InhibitorPowerControl(
+    std::vector<std::unique_ptr<InhibitBackend>> chain, QDBusConnection watchedBus)
+    : m_chain(std::move(chain))
+    , m_watcher(QString(), std::move(watchedBus), QDBusServiceWatcher::WatchForOwnerChange)
 {
-    switch (backend) {
-    case Backend::portal:
-        return QStringLiteral("desktop portal");
-    case Backend::powerManagement:
-        return QStringLiteral("org.freedesktop.PowerManagement");
-    case Backend::screenSaver:
-        return QStringLiteral("org.freedesktop.ScreenSaver");
-    case Backend::logind:
-        return QStringLiteral("logind");
-    }
-    Q_UNREACHABLE();
+    connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &InhibitorPowerControl::holderChanged);
 }
 
-bool InhibitorPowerControl::isReachable(Backend backend)
-{
-    if (const auto known = m_reachable.constFind(backend); known != m_reachable.cend())
-        return known.value();
+// The handles give back what they hold as they go.
+InhibitorPowerControl::~InhibitorPowerControl() = default;
 
-    bool reachable = false;
-    switch (backend) {
-    case Backend::portal: {
-        // The portal is started on demand, and only serves Inhibit when a
-        // desktop backend implements it: asking for the interface's version
-        // answers both.
-        if (!m_sessionBus.isConnected())
-            break;
-        QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::portalService, InhibitServices::portalPath,
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        call << QString(InhibitServices::portalInterface) << QStringLiteral("version");
-        const QDBusMessage reply = m_sessionBus.call(call, QDBus::Block, int(m_timeout.count()));
-        reachable = reply.type() == QDBusMessage::ReplyMessage;
-        break;
-    }
-    case Backend::powerManagement:
-        reachable = isAnswering(m_sessionBus, InhibitServices::powerManagementService, false);
-        break;
-    case Backend::screenSaver:
-        reachable = isAnswering(m_sessionBus, InhibitServices::screenSaverService, false);
-        break;
-    case Backend::logind:
-        reachable = isAnswering(m_systemBus, InhibitServices::logindService, true);
-        break;
-    }
-    if (reachable)
-        m_reachable.insert(backend, true);
-    return reachable;
+bool InhibitorPowerControl::isSandboxed()
+{
+    return QFileInfo::exists(QStringLiteral("/.flatpak-info")) || !qEnvironmentVariableIsEmpty("SNAP");
 }
 
-void InhibitorPowerControl::forget(Backend backend)
+std::vector<std::unique_ptr<InhibitBackend>> InhibitorPowerControl::defaultChain(
+    QDBusConnection systemBus, QDBusConnection sessionBus, const Options &options)
 {
-    m_reachable.remove(backend);
-    m_backends.removeIf([backend](auto entry) { return entry.value() == backend; });
+    std::vector<std::unique_ptr<InhibitBackend>> chain;
+    auto portal = std::make_unique<PortalInhibitBackend>(sessionBus, options.timeout, options.portalSettle);
+    if (options.sandboxed)
+        chain.push_back(std::move(portal));
+    chain.push_back(std::make_unique<GnomeSessionInhibitBackend>(sessionBus, options.timeout));
+    chain.push_back(std::make_unique<FreedesktopInhibitBackend>(sessionBus, options.timeout));
+    if (portal)
+        chain.push_back(std::move(portal));
+    chain.push_back(std::make_unique<LogindInhibitBackend>(systemBus, options.timeout));
+    return chain;
 }
 
-std::optional<Backend> InhibitorPowerControl::backend(AssertionKind kind)
-{
-    if (const auto found = m_backends.constFind(kind); found != m_backends.cend())
-        return found.value();
-    for (const Backend candidate : chainFor(kind)) {
-        if (isReachable(candidate)) {
-            qCInfo(lcInhibitor, "%s inhibits go to the %s", qUtf8Printable(assertionType(kind)),
-                qUtf8Printable(backendName(candidate)));
-            m_backends.insert(kind, candidate);
-            return candidate;
-        }
-    }
-    qCWarning(lcInhibitor, "No inhibit service is reachable for %s", qUtf8Printable(assertionType(kind)));
-    return std::nullopt;
-}
-
-static Expected<QDBusMessage, qint32> callChecked(
-    QDBusConnection &bus, const QDBusMessage &call, const QString &signature, std::chrono::milliseconds timeout)
-{
-    const QDBusMessage reply = bus.call(call, QDBus::Block, int(timeout.count()));
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        qCWarning(lcInhibitor, "%s failed: %s %s", qUtf8Printable(call.member()), qUtf8Printable(reply.errorName()),
-            qUtf8Printable(reply.errorMessage()));
-        return Unexpected(statusForDBusError(reply.errorName()));
-    }
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != signature) {
-        qCWarning(lcInhibitor, "%s answered an unexpected reply (signature \"%s\")", qUtf8Printable(call.member()),
-            qUtf8Printable(reply.signature()));
-        return Unexpected(qint32(-EIO));
-    }
-    return reply;
-}
-
-Expected<std::unique_ptr<Inhibitor>, qint32> InhibitorPowerControl::inhibit(Backend backend, AssertionKind kind)
-{
-    const QString why = assertionName(kind);
-    const QString who = InhibitServices::who;
-    switch (backend) {
-    case Backend::portal: {
-        QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::portalService, InhibitServices::portalPath,
-            InhibitServices::portalInterface, InhibitServices::inhibit);
-        const uint flags
-            = kind == AssertionKind::systemSleep ? InhibitServices::portalSuspendFlag : InhibitServices::portalIdleFlag;
-        QVariantMap options;
-        options.insert(QStringLiteral("reason"), why);
-        call << QString() << flags << options;
-        auto reply = callChecked(m_sessionBus, call, QStringLiteral("o"), m_timeout);
-        if (!reply)
-            return Unexpected(reply.error());
-        const QString path = reply.value().arguments().value(0).value<QDBusObjectPath>().path();
-        return std::unique_ptr<Inhibitor>(std::make_unique<PortalInhibitor>(m_sessionBus, path, m_timeout));
-    }
-    case Backend::powerManagement:
-    case Backend::screenSaver: {
-        const bool power = backend == Backend::powerManagement;
-        const QString service = power ? InhibitServices::powerManagementService : InhibitServices::screenSaverService;
-        const QString path = power ? InhibitServices::powerManagementPath : InhibitServices::screenSaverPath;
-        const QString interface = power ? InhibitServices::powerManagementInterface
-                                        : InhibitServices::screenSaverInterface;
-        QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, InhibitServices::inhibit);
-        call << who << why;
-        auto reply = callChecked(m_sessionBus, call, QStringLiteral("u"), m_timeout);
-        if (!reply)
-            return Unexpected(reply.error());
-        const quint32 cookie = reply.value().arguments().value(0).toUInt();
-        return std::unique_ptr<Inhibitor>(
-            std::make_unique<CookieInhibitor>(m_sessionBus, service, path, interface, cookie, m_timeout));
-    }
-    case Backend::logind: {
-        QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::logindService, InhibitServices::logindPath,
-            InhibitServices::logindInterface, InhibitServices::inhibit);
-        const QString what = kind == AssertionKind::systemSleep ? QStringLiteral("sleep") : QStringLiteral("idle");
-        call << what << who << why << QStringLiteral("block");
-        auto reply = callChecked(m_systemBus, call, QStringLiteral("h"), m_timeout);
-        if (!reply)
-            return Unexpected(reply.error());
-        auto fd = reply.value().arguments().value(0).value<QDBusUnixFileDescriptor>();
-        if (!fd.isValid())
-            return Unexpected(qint32(-EIO));
-        return std::unique_ptr<Inhibitor>(std::make_unique<FdInhibitor>(std::move(fd)));
-    }
-    }
-    Q_UNREACHABLE();
-}
-
-Expected<quint32, PowerError> InhibitorPowerControl::createAssertion(AssertionKind kind)
-{
-    if (m_nextID == 0) // every identifier has been handed out once
-        return Unexpected(PowerError::assertionCreateFailed(-ENOSPC));
-    auto chosen = backend(kind);
-    if (!chosen)
-        return Unexpected(PowerError::assertionCreateFailed(-ENOENT));
-    auto held = inhibit(*chosen, kind);
-    if (!held && held.error() == -ENOENT) {
-        // The service left the bus since it was found (a desktop shell
-        // restarted): look along the chain again, once.
-        forget(*chosen);
-        chosen = backend(kind);
-        if (chosen)
-            held = inhibit(*chosen, kind);
-    }
-    if (!held)
-        return Unexpected(PowerError::assertionCreateFailed(held.error()));
-    const quint32 id = m_nextID++;
-    m_held.emplace(id, std::move(held).value());
-    return id;
-}
-
-Expected<void, PowerError> InhibitorPowerControl::releaseAssertion(quint32 id)
+QString InhibitorPowerControl::backendOf(quint32 id) const
 {
     const auto held = m_held.find(id);
-    if (held == m_held.end())
-        return {}; // not ours, or already given back: nothing is held under it
-    if (const auto released = held->second->release(); !released)
-        return Unexpected(PowerError::assertionReleaseFailed(released.error()));
-    m_held.erase(held);
-    return {};
+    return held != m_held.end() && held->second.backend && held->second.inhibitor ? held->second.backend->name()
+                                                                                  : QString();
+}
+
+QCoro::Task<Expected<InhibitorPowerControl::Taken, qint32>> InhibitorPowerControl::take(
+    AssertionKind kind, const InhibitBackend *passOver)
+{
+    QPointer<InhibitorPowerControl> self(this);
+    qint32 failure = -ENOENT; // nothing answered at all
+    for (size_t index = 0; index < m_chain.size(); ++index) {
+        InhibitBackend *backend = m_chain[index].get();
+        if (backend == passOver)
+            continue;
+        const bool answering = co_await backend->isAnswering(kind);
+        if (!self)
+            co_return Unexpected(qint32(-ECANCELED));
+        if (!answering)
+            continue;
+        auto inhibitor = co_await backend->inhibit(kind);
+        if (!self)
+            co_return Unexpected(qint32(-ECANCELED));
+        if (inhibitor) {
+            qCInfo(lcPowerControl, "%s inhibit held by %s", qUtf8Printable(assertionType(kind)),
+                qUtf8Printable(backend->name()));
+            co_return Taken{ std::move(inhibitor).value(), backend };
+        }
+        // A service that answers but refuses (a portal whose desktop
+        // backend cannot inhibit) leaves the next one to try.
+        failure = inhibitor.error();
+        qCInfo(lcPowerControl, "%s refused the %s inhibit (%d); trying the next service",
+            qUtf8Printable(backend->name()), qUtf8Printable(assertionType(kind)), failure);
+    }
+    qCWarning(lcPowerControl, "No service takes the %s inhibit", qUtf8Printable(assertionType(kind)));
+    co_return Unexpected(failure);
+}
+
+void InhibitorPowerControl::hold(quint32 id, Taken taken)
+{
+    Held &held = m_held.at(id);
+    held.inhibitor = std::move(taken.inhibitor);
+    held.backend = taken.backend;
+    held.retaking = false;
+    // Queued: the handle may tell from inside a signal of its own, and
+    // taking the inhibit again replaces that very handle.
+    QPointer<InhibitorPowerControl> self(this);
+    held.inhibitor->setLossHandler([self, id] {
+        if (self)
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, id] {
+                    if (self)
+                        self->inhibitorLost(id);
+                },
+                Qt::QueuedConnection);
+    });
+    if (const auto name = held.backend->holderName(held.kind); name && !m_watcher.watchedServices().contains(*name))
+        m_watcher.addWatchedService(*name);
+}
+
+QCoro::Task<Expected<quint32, PowerError>> InhibitorPowerControl::createAssertion(AssertionKind kind)
+{
+    if (m_nextID == 0) // every identifier has been handed out once
+        co_return Unexpected(PowerError::assertionCreateFailed(-ENOSPC));
+    QPointer<InhibitorPowerControl> self(this);
+    auto taken = co_await take(kind);
+    if (!self)
+        co_return Unexpected(PowerError::assertionCreateFailed(-ECANCELED));
+    if (!taken)
+        co_return Unexpected(PowerError::assertionCreateFailed(taken.error()));
+    const quint32 id = m_nextID++;
+    m_held.emplace(id, Held{ kind, nullptr, nullptr, false });
+    hold(id, std::move(taken).value());
+    co_return id;
+}
+
+QCoro::Task<Expected<void, PowerError>> InhibitorPowerControl::releaseAssertion(quint32 id)
+{
+    const auto found = m_held.find(id);
+    if (found == m_held.end())
+        co_return {}; // not ours, or already given back: nothing is held under it
+    if (!found->second.inhibitor) {
+        // Being taken again (its service left) or already being released:
+        // nothing is held under it now, and the other side drops what it gets.
+        m_held.erase(found);
+        unwatchUnused();
+        co_return {};
+    }
+
+    // The handle lives in this frame while it answers, whatever happens to
+    // the entry meanwhile.
+    QPointer<InhibitorPowerControl> self(this);
+    std::unique_ptr<Inhibitor> inhibitor = std::move(found->second.inhibitor);
+    const auto released = co_await inhibitor->release();
+    if (!self)
+        co_return Unexpected(PowerError::assertionReleaseFailed(-ECANCELED));
+    const auto entry = m_held.find(id);
+    if (!released) {
+        // Kept under the same identifier, so the next release tries the same inhibit.
+        if (entry != m_held.end() && !entry->second.inhibitor)
+            entry->second.inhibitor = std::move(inhibitor);
+        co_return Unexpected(PowerError::assertionReleaseFailed(released.error()));
+    }
+    if (entry != m_held.end())
+        m_held.erase(entry);
+    unwatchUnused();
+    co_return {};
+}
+
+void InhibitorPowerControl::holderChanged(const QString &name, const QString &oldOwner, const QString &)
+{
+    if (oldOwner.isEmpty())
+        return; // it arrived; what we hold is held by someone else or nobody
+    std::vector<quint32> affected;
+    for (const auto &[id, held] : m_held) {
+        if (held.inhibitor && !held.retaking && held.backend && held.backend->holderName(held.kind) == name)
+            affected.push_back(id);
+    }
+    for (const quint32 id : affected) {
+        qCWarning(
+            lcPowerControl, "%s left the bus while holding inhibit %u; taking it again", qUtf8Printable(name), id);
+        retake(id);
+    }
+}
+
+void InhibitorPowerControl::inhibitorLost(quint32 id)
+{
+    const auto held = m_held.find(id);
+    if (held == m_held.end() || held->second.retaking || !held->second.inhibitor)
+        return;
+    qCWarning(
+        lcPowerControl, "%s ended inhibit %u; taking it elsewhere", qUtf8Printable(held->second.backend->name()), id);
+    retake(id, held->second.backend);
+}
+
+QCoro::Task<> InhibitorPowerControl::retake(quint32 id, const InhibitBackend *passOver)
+{
+    Held &held = m_held.at(id);
+    held.inhibitor->forget(); // its service took it along: nothing to give back
+    held.inhibitor.reset();
+    held.retaking = true;
+    const AssertionKind kind = held.kind;
+
+    QPointer<InhibitorPowerControl> self(this);
+    auto taken = co_await take(kind, passOver);
+    if (!self)
+        co_return;
+    const auto entry = m_held.find(id);
+    if (entry == m_held.end())
+        co_return; // released meanwhile: what was taken is given back as it goes
+    if (taken) {
+        const QString backend = taken.value().backend->name();
+        hold(id, std::move(taken).value());
+        Q_EMIT retaken(id, backend);
+        co_return;
+    }
+    qCWarning(lcPowerControl, "Inhibit %u (%s) is gone and no service takes it again", id,
+        qUtf8Printable(assertionType(kind)));
+    m_held.erase(entry);
+    unwatchUnused();
+    reportLost(id);
+}
+
+void InhibitorPowerControl::unwatchUnused()
+{
+    const QStringList watched = m_watcher.watchedServices();
+    for (const QString &name : watched) {
+        const bool used = std::any_of(m_held.cbegin(), m_held.cend(), [&name](const auto &entry) {
+            return entry.second.backend && entry.second.backend->holderName(entry.second.kind) == name;
+        });
+        if (!used)
+            m_watcher.removeWatchedService(name);
+    }
 }

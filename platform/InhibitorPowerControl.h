@@ -1,62 +1,88 @@
 #pragma once
 
-#include "Inhibitor.h"
+#include "InhibitBackend.h"
 #include "PowerControlling.h"
 
 #include <QDBusConnection>
-#include <QMap>
+#include <QDBusServiceWatcher>
+#include <QObject>
 
 #include <chrono>
 #include <map>
 #include <memory>
-#include <optional>
+#include <vector>
 
 // The production PowerControlling: holds the desktop's sleep and idle
-// inhibitors. Each kind uses the first service that answers, looked for
-// once: the desktop portal, then the session's own service
-// (org.freedesktop.PowerManagement for system sleep, org.freedesktop.ScreenSaver
-// for the display), then logind. An identifier is our own counter, mapped to
-// the handle that holds the inhibit.
+// inhibitors. Each creation goes to the first service of the chain that
+// answers and grants it. For a program outside a sandbox the chain is
+// GNOME's session manager, the session's freedesktop power and screen-saver
+// services (KDE Plasma, Xfce), the desktop portal, then logind; inside a
+// sandbox the portal comes first. An identifier is our own counter, mapped
+// to the handle that holds the inhibit.
 //
-// Calls are synchronous, as the role demands, and bounded by `timeout`; the
-// control is used from one thread (the controller's). Destroying it gives
-// back whatever it still holds.
-class InhibitorPowerControl final : public PowerControlling
+// The bus name of the service holding each inhibit is watched: when its
+// owner leaves or changes (the service restarted), the inhibit is taken
+// again, under the same identifier, from the best service that answers; if
+// none does, the identifier is reported lost. A service that ended an inhibit
+// by itself (the portal's Response after granting it) is passed over for
+// that one. Main thread only; destroying
+// the control gives back whatever it still holds.
+class InhibitorPowerControl final : public QObject, public PowerControlling
 {
+    Q_OBJECT
+
 public:
-    enum class Backend {
-        portal,
-        powerManagement,
-        screenSaver,
-        logind,
+    struct Options {
+        std::chrono::milliseconds timeout{ 5000 };
+        std::chrono::milliseconds portalSettle{ 500 };
+        bool sandboxed = isSandboxed();
     };
 
-    static constexpr std::chrono::milliseconds defaultTimeout{ 5000 };
+    InhibitorPowerControl(QDBusConnection systemBus, QDBusConnection sessionBus, Options options);
+    InhibitorPowerControl(QDBusConnection systemBus, QDBusConnection sessionBus);
+    // A chain of one's own, best first; every holder name lives on `watchedBus`.
+    InhibitorPowerControl(std::vector<std::unique_ptr<InhibitBackend>> chain, QDBusConnection watchedBus);
+    ~InhibitorPowerControl() override;
 
-    InhibitorPowerControl(
-        QDBusConnection systemBus, QDBusConnection sessionBus, std::chrono::milliseconds timeout = defaultTimeout);
+    QCoro::Task<Expected<quint32, PowerError>> createAssertion(AssertionKind kind) override;
+    QCoro::Task<Expected<void, PowerError>> releaseAssertion(quint32 id) override;
 
-    Expected<quint32, PowerError> createAssertion(AssertionKind kind) override;
-    Expected<void, PowerError> releaseAssertion(quint32 id) override;
+    // The name of the backend holding the identifier's inhibit; empty when
+    // it holds none.
+    QString backendOf(quint32 id) const;
 
-    // The service the kind's inhibits go to; looks for one when none was
-    // found yet. Absent when nothing that can inhibit is reachable.
-    std::optional<Backend> backend(AssertionKind kind);
-    static QString backendName(Backend backend);
+    // The default chain for this program, best first.
+    static std::vector<std::unique_ptr<InhibitBackend>> defaultChain(
+        QDBusConnection systemBus, QDBusConnection sessionBus, const Options &options);
+
+    // Inside a Flatpak or Snap sandbox, where only the portal reaches the desktop.
+    static bool isSandboxed();
+
+Q_SIGNALS:
+    // An inhibit was taken again after its service went away.
+    void retaken(quint32 id, const QString &backend);
 
 private:
-    bool isReachable(Backend backend);
-    void forget(Backend backend);
-    Expected<std::unique_ptr<Inhibitor>, qint32> inhibit(Backend backend, AssertionKind kind);
+    struct Taken {
+        std::unique_ptr<Inhibitor> inhibitor;
+        InhibitBackend *backend = nullptr;
+    };
+    struct Held {
+        AssertionKind kind;
+        std::unique_ptr<Inhibitor> inhibitor; // null while released or taken again
+        InhibitBackend *backend = nullptr;
+        bool retaking = false;
+    };
 
-    QDBusConnection m_systemBus;
-    QDBusConnection m_sessionBus;
-    std::chrono::milliseconds m_timeout;
-    // Only successful finds are kept: a desktop service that was not up yet
-    // is looked for again on the next creation, and one that has left the
-    // bus is forgotten when a creation finds it gone.
-    QMap<AssertionKind, Backend> m_backends;
-    QMap<Backend, bool> m_reachable;
+    QCoro::Task<Expected<Taken, qint32>> take(AssertionKind kind, const InhibitBackend *passOver = nullptr);
+    void hold(quint32 id, Taken taken);
+    void holderChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
+    void inhibitorLost(quint32 id);
+    QCoro::Task<> retake(quint32 id, const InhibitBackend *passOver = nullptr);
+    void unwatchUnused();
+
+    std::vector<std::unique_ptr<InhibitBackend>> m_chain;
+    QDBusServiceWatcher m_watcher;
     quint32 m_nextID = 1;
-    std::map<quint32, std::unique_ptr<Inhibitor>> m_held;
+    std::map<quint32, Held> m_held;
 };

@@ -153,7 +153,8 @@ int main(int argc, char **argv)
         std::vector<double> toggles, bares;
         for (int i = 0; i < 20 + runs; ++i) {
             const double toggle = timed([&] {
-                return controller.setEnabledNow(true, pair.kind) && controller.setEnabledNow(false, pair.kind);
+                return QCoro::waitFor(controller.toggle(true, pair.kind))
+                    && QCoro::waitFor(controller.toggle(false, pair.kind));
             });
             const double bare = timed(pair.bare);
             if (i >= 20) {

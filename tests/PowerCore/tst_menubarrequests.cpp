@@ -28,14 +28,14 @@ private Q_SLOTS:
         MenuBarRequests requests(controller.get());
         QCOMPARE(requests.state(), (MenuBarRequests::State{ 0, 0 }));
 
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
         QCOMPARE(requests.state().assertions, 2);
         QCOMPARE(requests.state().activeSince, 1'700'000'000.25);
 
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
         QCOMPARE(requests.state(), (MenuBarRequests::State{ 3, 1'700'000'000.25 }));
 
-        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::displaySleep)));
         QCOMPARE(requests.state().assertions, 1);
     }
 

@@ -1,9 +1,29 @@
 #include "FakePowerControl.h"
 #include "PowerController.h"
 
+#include <QCoroTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
+
+#include <chrono>
+
+// A backend that answers only after a while, as a desktop service on a busy
+// bus does.
+class SlowControl : public FakePowerControl
+{
+public:
+    int creations = 0;
+
+    QCoro::Task<Expected<quint32, PowerError>> createAssertion(AssertionKind kind) override
+    {
+        ++creations;
+        QTimer delay;
+        delay.start(std::chrono::milliseconds(30));
+        co_await delay;
+        co_return create(kind);
+    }
+};
 
 // The controller over the in-memory backend: what it creates and releases,
 // what it remembers, and what it announces.
@@ -50,7 +70,7 @@ private Q_SLOTS:
     void enablingCreatesOneAssertionAndAnnouncesIt()
     {
         QSignalSpy changes(controller.get(), &PowerToggling::didChange);
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
         QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
         QVERIFY(!controller->isEnabled(AssertionKind::displaySleep));
         QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
@@ -58,28 +78,28 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 1);
 
         // The same state again: no second assertion, no announcement.
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
         QCOMPARE(control->activeKinds().size(), 1);
         QCOMPARE(changes.count(), 1);
-        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::displaySleep)));
         QCOMPARE(changes.count(), 1);
     }
 
     void activeSinceSpansTheWholeAwakePeriod()
     {
         const QDateTime start = clock;
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
         clock = clock.addSecs(10);
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
         QCOMPARE(controller->activeSince(), start);
         clock = clock.addSecs(10);
-        QVERIFY(controller->setEnabledNow(false, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::systemSleep)));
         QCOMPARE(controller->activeSince(), start);
-        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::displaySleep)));
         QVERIFY(!controller->activeSince());
 
         // A new period starts at its own time.
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
         QCOMPARE(controller->activeSince(), clock);
     }
 
@@ -88,7 +108,7 @@ private Q_SLOTS:
         QSignalSpy changes(controller.get(), &PowerToggling::didChange);
         control->failCreate(PowerError::assertionCreateFailed(5));
         for (int attempt = 0; attempt < 2; ++attempt) { // the failure stays until cleared
-            const auto result = controller->setEnabledNow(true, AssertionKind::systemSleep);
+            const auto result = QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep));
             QVERIFY(!result);
             QCOMPARE(result.error(), PowerError::assertionCreateFailed(5));
         }
@@ -97,19 +117,19 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
 
         control->failCreate();
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
         QCOMPARE(changes.count(), 1);
     }
 
     void refusedReleaseKeepsTheSameIdentifierForTheRetry()
     {
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
         const QDateTime since = *controller->activeSince();
         QSignalSpy changes(controller.get(), &PowerToggling::didChange);
 
         control->failRelease(PowerError::assertionReleaseFailed(-3));
         QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 1: assertionReleaseFailed(code: -3)");
-        const auto refused = controller->setEnabledNow(false, AssertionKind::displaySleep);
+        const auto refused = QCoro::waitFor(controller->toggle(false, AssertionKind::displaySleep));
         QVERIFY(!refused);
         QCOMPARE(refused.error(), PowerError::assertionReleaseFailed(-3));
         QVERIFY(controller->isEnabled(AssertionKind::displaySleep));
@@ -117,19 +137,19 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
 
         // Re-enabling while held does not create a second assertion.
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
         QCOMPARE(control->activeKinds().size(), 1);
 
         control->failRelease();
-        QVERIFY(controller->setEnabledNow(false, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::displaySleep)));
         QVERIFY(control->activeKinds().isEmpty()); // identifier 1 was the one released
         QCOMPARE(changes.count(), 1);
     }
 
     void releaseAllGoesInOrderAndSurvivesFailures()
     {
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::displaySleep));
-        QVERIFY(controller->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
 
         control->failRelease(PowerError::assertionReleaseFailed(1));
         QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 2: assertionReleaseFailed(code: 1)");
@@ -153,17 +173,17 @@ private Q_SLOTS:
         // Only the first release is refused: the second kind must still go.
         struct FlakyControl : FakePowerControl {
             int releases = 0;
-            Expected<void, PowerError> releaseAssertion(quint32 id) override
+            QCoro::Task<Expected<void, PowerError>> releaseAssertion(quint32 id) override
             {
                 if (releases++ == 0)
-                    return Unexpected(PowerError::assertionReleaseFailed(16));
-                return FakePowerControl::releaseAssertion(id);
+                    co_return Unexpected(PowerError::assertionReleaseFailed(16));
+                co_return release(id);
             }
         };
         auto flaky = std::make_shared<FlakyControl>();
         PowerController local(flaky);
-        QVERIFY(local.setEnabledNow(true, AssertionKind::systemSleep));
-        QVERIFY(local.setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(local.toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(QCoro::waitFor(local.toggle(true, AssertionKind::displaySleep)));
         QTest::ignoreMessage(QtCriticalMsg, "Failed to release assertion 1: assertionReleaseFailed(code: 16)");
         local.releaseAll();
         QVERIFY(local.isEnabled(AssertionKind::systemSleep));
@@ -174,12 +194,12 @@ private Q_SLOTS:
     void fakeHandsOutFreshIdentifiers()
     {
         FakePowerControl fake;
-        QCOMPARE(fake.createAssertion(AssertionKind::systemSleep).value(), 1u);
-        QCOMPARE(fake.createAssertion(AssertionKind::displaySleep).value(), 2u);
-        QVERIFY(fake.releaseAssertion(1));
-        QCOMPARE(fake.createAssertion(AssertionKind::systemSleep).value(), 3u);
+        QCOMPARE(fake.create(AssertionKind::systemSleep).value(), 1u);
+        QCOMPARE(QCoro::waitFor(fake.createAssertion(AssertionKind::displaySleep)).value(), 2u);
+        QVERIFY(QCoro::waitFor(fake.releaseAssertion(1)));
+        QCOMPARE(fake.create(AssertionKind::systemSleep).value(), 3u);
         QCOMPARE(fake.activeKinds().size(), 2);
-        QVERIFY(fake.releaseAssertion(42)); // unknown identifiers release quietly
+        QVERIFY(fake.release(42)); // unknown identifiers release quietly
         QCOMPARE(fake.activeKinds().size(), 2);
     }
 
@@ -194,6 +214,54 @@ private Q_SLOTS:
         QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
         QCOMPARE(controller->ownerPID(), qint32(QCoreApplication::applicationPid()));
         QVERIFY(controller->isAvailable());
+    }
+
+    void togglesTakeTurnsSoAKindIsCreatedOnce()
+    {
+        auto slow = std::make_shared<SlowControl>();
+        PowerController local(slow);
+        QSignalSpy changes(&local, &PowerToggling::didChange);
+        // Three quick clicks while the first creation is still on its way.
+        auto first = local.toggle(true, AssertionKind::systemSleep);
+        auto second = local.toggle(true, AssertionKind::systemSleep);
+        auto off = local.toggle(false, AssertionKind::systemSleep);
+        QVERIFY(local.isBusy());
+        QVERIFY(!local.isEnabled(AssertionKind::systemSleep)); // nothing is booked before the backend answers
+        QVERIFY(QCoro::waitFor(std::move(first)));
+        QVERIFY(QCoro::waitFor(std::move(second)));
+        QVERIFY(QCoro::waitFor(std::move(off)));
+        QCOMPARE(slow->creations, 1);
+        QCOMPARE(changes.size(), 2); // on, then off, in the order asked
+        QVERIFY(!local.isEnabled(AssertionKind::systemSleep));
+        QVERIFY(slow->activeKinds().isEmpty());
+        QVERIFY(!local.isBusy());
+    }
+
+    void aLostAssertionTurnsItsKindOffAndIsAnnounced()
+    {
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
+        clock = clock.addSecs(10);
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
+        QSignalSpy changes(controller.get(), &PowerToggling::didChange);
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ended without being released")));
+        control->lose(1);
+        QCOMPARE(changes.size(), 1);
+        QVERIFY(!controller->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(controller->isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(controller->activeSince(), clock.addSecs(-10)); // still the same awake period
+
+        // Losing what is not held, or twice, changes nothing.
+        control->lose(1);
+        control->lose(99);
+        QCOMPARE(changes.size(), 1);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ended without being released")));
+        control->lose(2);
+        QCOMPARE(changes.size(), 2);
+        QVERIFY(!controller->activeSince());
+        // Turning it on again takes a fresh assertion.
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
+        QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
     }
 };
 

@@ -77,7 +77,7 @@ class TestUsageRecorder : public QObject
     // The recorder hears of changes through the event loop, right after the toggle.
     void toggle(bool enabled, AssertionKind kind)
     {
-        QVERIFY(power->setEnabledNow(enabled, kind));
+        QVERIFY(QCoro::waitFor(power->toggle(enabled, kind)));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
     }
 

@@ -217,7 +217,7 @@ private Q_SLOTS:
             QStringLiteral("sun.max"));
 
         // A change made elsewhere (the tray menu) shows up too.
-        QVERIFY(power->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(power->toggle(true, AssertionKind::displaySleep)));
         QVERIFY(child<ToggleSwitch>(window.get(), QStringLiteral("toggle.displaySleep"))->isChecked());
     }
 

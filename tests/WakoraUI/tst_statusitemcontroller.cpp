@@ -75,7 +75,7 @@ private Q_SLOTS:
         QCOMPARE(controller->statusItem()->objectName(), QStringLiteral("statusItem"));
         QCOMPARE(controller->iconName(), QStringLiteral("moon.zzz"));
 
-        QVERIFY(power->setEnabledNow(true, AssertionKind::displaySleep));
+        QVERIFY(QCoro::waitFor(power->toggle(true, AssertionKind::displaySleep)));
         QVERIFY(item(menu, QStringLiteral("menu.displaySleep"))->isChecked());
         QVERIFY(!item(menu, QStringLiteral("menu.systemSleep"))->isChecked());
         QCOMPARE(controller->iconName(), QStringLiteral("moon.zzz.fill"));
@@ -173,7 +173,7 @@ private Q_SLOTS:
         QMenuBar bar;
         bar.addMenu(QStringLiteral("윈도우"));
         controller->addControlMenu(&bar);
-        QVERIFY(power->setEnabledNow(true, AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(power->toggle(true, AssertionKind::systemSleep)));
         const QMenu *submenu = bar.actions().first()->menu();
         QVERIFY(item(submenu, QStringLiteral("menu.systemSleep"))->isChecked());
         QVERIFY(item(controller->statusMenu(), QStringLiteral("menu.systemSleep"))->isChecked());

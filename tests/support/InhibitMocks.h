@@ -58,26 +58,70 @@ inline DBusMock *startCookieService(
 
 // Inhibit("", flags, {reason}) -> a request path; Request.Close on it ends the inhibit.
 // Without `inhibitInterface` the portal runs but does not offer Inhibit at all.
-inline DBusMock *startPortal(MockBuses &buses, QString *error, bool inhibitInterface = true)
+// With a `refusal`, the portal answers the path and then, as a portal whose
+// desktop backend cannot inhibit does, that Response code on the request.
+// Refuse(path) makes the portal end a granted request the same way.
+inline DBusMock *startPortal(MockBuses &buses, QString *error, bool inhibitInterface = true, uint refusal = 0)
 {
     DBusMock *mock = buses.startObject(MockBuses::session, portalService, portalPath,
         inhibitInterface ? portalInterface : QStringLiteral("org.freedesktop.portal.Settings"), error);
     if (!mock || !inhibitInterface)
         return mock;
+    const QString respond
+        = QStringLiteral("def respond(path, code):\n"
+                         "    objects[path].EmitSignal('org.freedesktop.portal.Request', 'Response', 'ua{sv}', "
+                         "[dbus.UInt32(code), dbus.Dictionary({}, signature='sv')])\n"
+                         "    return False\n"
+                         "from gi.repository import GLib\n");
     const bool ok = mock->addProperty(portalInterface, QStringLiteral("version"), QVariant::fromValue(uint(3)))
         && mock->addMethod(portalInterface, QStringLiteral("Inhibit"), QStringLiteral("sua{sv}"), QStringLiteral("o"),
-            QStringLiteral("self.held = getattr(self, 'held', {})\n"
-                           "self.count = getattr(self, 'count', 0) + 1\n"
-                           "path = '/org/freedesktop/portal/desktop/request/1_1/wakora%d' % self.count\n"
-                           "self.held[path] = (int(args[1]), str(args[2].get('reason', '')))\n"
-                           "self.AddObject(path, 'org.freedesktop.portal.Request', {}, [('Close', '', '', "
-                           "'objects[\"/org/freedesktop/portal/desktop\"].held.pop(self.path)')])\n"
-                           "ret = dbus.ObjectPath(path)"))
+            respond
+                + QStringLiteral("self.held = getattr(self, 'held', {})\n"
+                                 "self.count = getattr(self, 'count', 0) + 1\n"
+                                 "path = '/org/freedesktop/portal/desktop/request/1_1/wakora%d' % self.count\n"
+                                 "self.AddObject(path, 'org.freedesktop.portal.Request', {}, [('Close', '', '', "
+                                 "'objects[\"/org/freedesktop/portal/desktop\"].held.pop(self.path)')])\n"
+                                 "if %1:\n"
+                                 "    GLib.timeout_add(20, respond, path, %1)\n"
+                                 "else:\n"
+                                 "    self.held[path] = (int(args[1]), str(args[2].get('reason', '')))\n"
+                                 "ret = dbus.ObjectPath(path)")
+                      .arg(refusal))
+        && mock->addMethod(portalInterface, QStringLiteral("Refuse"), QStringLiteral("o"), QString(),
+            respond + QStringLiteral("self.held.pop(str(args[0]))\nrespond(str(args[0]), 2)"))
         && mock->addMethod(portalInterface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
             QStringLiteral("ret = dbus.Array([(p, '', h[1], dbus.UInt32(h[0])) "
                            "for p, h in getattr(self, 'held', {}).items()], signature='(sssu)')"));
     if (!ok)
         *error = QStringLiteral("cannot build the portal mock");
+    return ok ? mock : nullptr;
+}
+
+inline const QString gnomeSessionService = QStringLiteral("org.gnome.SessionManager");
+inline const QString gnomeSessionPath = QStringLiteral("/org/gnome/SessionManager");
+inline const QString gnomeSessionInterface = QStringLiteral("org.gnome.SessionManager");
+
+// GNOME's session manager: Inhibit(app_id, toplevel, reason, flags) -> cookie,
+// Uninhibit(cookie). Held lists (cookie, app_id, reason, flags).
+inline DBusMock *startGnomeSession(MockBuses &buses, QString *error)
+{
+    DBusMock *mock
+        = buses.startObject(MockBuses::session, gnomeSessionService, gnomeSessionPath, gnomeSessionInterface, error);
+    if (!mock)
+        return nullptr;
+    const bool ok
+        = mock->addMethod(gnomeSessionInterface, QStringLiteral("Inhibit"), QStringLiteral("susu"), QStringLiteral("u"),
+              QStringLiteral("self.held = getattr(self, 'held', {})\n"
+                             "self.cookie = getattr(self, 'cookie', 100) + 3\n"
+                             "self.held[self.cookie] = (str(args[0]), str(args[2]), int(args[3]))\n"
+                             "ret = dbus.UInt32(self.cookie)"))
+        && mock->addMethod(gnomeSessionInterface, QStringLiteral("Uninhibit"), QStringLiteral("u"), QString(),
+            QStringLiteral("del getattr(self, 'held', {})[int(args[0])]"))
+        && mock->addMethod(gnomeSessionInterface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
+            QStringLiteral("ret = dbus.Array([(str(c), h[0], h[1], dbus.UInt32(h[2])) "
+                           "for c, h in getattr(self, 'held', {}).items()], signature='(sssu)')"));
+    if (!ok)
+        *error = QStringLiteral("cannot build the session manager mock");
     return ok ? mock : nullptr;
 }
 

@@ -82,7 +82,7 @@ private Q_SLOTS:
         QVERIFY2(startLogind(*buses, &error), qPrintable(error));
         InhibitorPowerControl control(
             buses->bus(MockBuses::system).newConnection(), buses->bus(MockBuses::session).newConnection());
-        const auto id = control.createAssertion(AssertionKind::systemSleep);
+        const auto id = QCoro::waitFor(control.createAssertion(AssertionKind::systemSleep));
         QVERIFY(id);
         SystemPowerStatus status = newStatus();
         const auto result = QCoro::waitFor(status.assertions());

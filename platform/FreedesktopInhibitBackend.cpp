@@ -1,0 +1,61 @@
+#include "FreedesktopInhibitBackend.h"
+
+#include "DBusCalls.h"
+#include "DBusStatus.h"
+#include "InhibitServices.h"
+#include "PowerControlLogging.h"
+
+#include <cerrno>
+
+FreedesktopInhibitBackend::FreedesktopInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout)
+    : m_bus(std::move(sessionBus))
+    , m_timeout(timeout)
+{ }
+
+CookieInhibitor::Service FreedesktopInhibitBackend::serviceFor(AssertionKind kind)
+{
+    switch (kind) {
+    case AssertionKind::systemSleep:
+        return { InhibitServices::powerManagementService, InhibitServices::powerManagementPath,
+            InhibitServices::powerManagementInterface, InhibitServices::unInhibit };
+    case AssertionKind::displaySleep:
+        return { InhibitServices::screenSaverService, InhibitServices::screenSaverPath,
+            InhibitServices::screenSaverInterface, InhibitServices::unInhibit };
+    }
+    Q_UNREACHABLE();
+}
+
+QCoro::Task<bool> FreedesktopInhibitBackend::isAnswering(AssertionKind kind)
+{
+    // Only a running desktop counts: these names are sometimes activatable
+    // by programs that are not the session's (a screen saver of another
+    // desktop), and starting one just to inhibit would be wrong.
+    return DBusCalls::nameHasOwner(m_bus, serviceFor(kind).name, m_timeout);
+}
+
+std::optional<QString> FreedesktopInhibitBackend::holderName(AssertionKind kind) const
+{
+    return serviceFor(kind).name;
+}
+
+QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> FreedesktopInhibitBackend::inhibit(AssertionKind kind)
+{
+    const QDBusConnection bus = m_bus;
+    const std::chrono::milliseconds timeout = m_timeout;
+    const CookieInhibitor::Service service = serviceFor(kind);
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(service.name, service.path, service.interface, InhibitServices::inhibit);
+    call << QString(InhibitServices::who) << assertionName(kind);
+    call.setAutoStartService(false);
+
+    const QDBusMessage reply = co_await DBusCalls::call(bus, call, timeout);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qCWarning(lcPowerControl, "%s.Inhibit failed: %s %s", qUtf8Printable(service.interface),
+            qUtf8Printable(reply.errorName()), qUtf8Printable(reply.errorMessage()));
+        co_return Unexpected(statusForDBusError(reply.errorName()));
+    }
+    if (reply.signature() != u"u")
+        co_return Unexpected(qint32(-EIO));
+    co_return std::unique_ptr<Inhibitor>(
+        std::make_unique<CookieInhibitor>(bus, service, reply.arguments().value(0).toUInt(), timeout));
+}

@@ -1,0 +1,50 @@
+#include "GnomeSessionInhibitBackend.h"
+
+#include "DBusCalls.h"
+#include "DBusStatus.h"
+#include "InhibitServices.h"
+#include "PowerControlLogging.h"
+
+#include <cerrno>
+
+GnomeSessionInhibitBackend::GnomeSessionInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout)
+    : m_bus(std::move(sessionBus))
+    , m_timeout(timeout)
+{ }
+
+QCoro::Task<bool> GnomeSessionInhibitBackend::isAnswering(AssertionKind)
+{
+    // gnome-session is never started on demand: it is the session.
+    return DBusCalls::nameHasOwner(m_bus, InhibitServices::gnomeSessionService, m_timeout);
+}
+
+std::optional<QString> GnomeSessionInhibitBackend::holderName(AssertionKind) const
+{
+    return QString(InhibitServices::gnomeSessionService);
+}
+
+QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> GnomeSessionInhibitBackend::inhibit(AssertionKind kind)
+{
+    const QDBusConnection bus = m_bus;
+    const std::chrono::milliseconds timeout = m_timeout;
+    QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::gnomeSessionService,
+        InhibitServices::gnomeSessionPath, InhibitServices::gnomeSessionInterface, InhibitServices::inhibit);
+    const uint flags
+        = kind == AssertionKind::systemSleep ? InhibitServices::gnomeSuspendFlag : InhibitServices::gnomeIdleFlag;
+    // No window of ours stands for the inhibit: toplevel 0.
+    call << QString(InhibitServices::appID) << uint(0) << assertionName(kind) << flags;
+    call.setAutoStartService(false);
+
+    const QDBusMessage reply = co_await DBusCalls::call(bus, call, timeout);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qCWarning(lcPowerControl, "org.gnome.SessionManager.Inhibit failed: %s %s", qUtf8Printable(reply.errorName()),
+            qUtf8Printable(reply.errorMessage()));
+        co_return Unexpected(statusForDBusError(reply.errorName()));
+    }
+    if (reply.signature() != u"u")
+        co_return Unexpected(qint32(-EIO));
+    const CookieInhibitor::Service service{ InhibitServices::gnomeSessionService, InhibitServices::gnomeSessionPath,
+        InhibitServices::gnomeSessionInterface, InhibitServices::gnomeUninhibit };
+    co_return std::unique_ptr<Inhibitor>(
+        std::make_unique<CookieInhibitor>(bus, service, reply.arguments().value(0).toUInt(), timeout));
+}

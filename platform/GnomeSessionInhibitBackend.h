@@ -1,0 +1,22 @@
+#pragma once
+
+#include "InhibitBackend.h"
+
+// GNOME's session manager: Inhibit(app_id, toplevel, reason, flags) with
+// flag 4 for suspend and 8 for idle; Uninhibit(cookie). gnome-session takes
+// the matching logind lock itself and drops ours when our connection closes.
+class GnomeSessionInhibitBackend final : public InhibitBackend
+{
+public:
+    GnomeSessionInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout);
+
+    QString name() const override { return QStringLiteral("org.gnome.SessionManager"); }
+    QDBusConnection bus() const override { return m_bus; }
+    QCoro::Task<bool> isAnswering(AssertionKind kind) override;
+    QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> inhibit(AssertionKind kind) override;
+    std::optional<QString> holderName(AssertionKind kind) const override;
+
+private:
+    QDBusConnection m_bus;
+    std::chrono::milliseconds m_timeout;
+};
