@@ -34,9 +34,12 @@ namespace DesktopIdleSettings {
 
 std::optional<IdleSettings> read(QDBusConnection &systemBus)
 {
-    std::optional<QDBusConnection> session = sessionBus();
     const QString named = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
     SessionDesktop desktop = SessionDesktops::fromCurrentDesktop(named);
+    // The session bus only where it tells the desktop or holds its settings.
+    std::optional<QDBusConnection> session;
+    if (named.isEmpty() || desktop == SessionDesktop::xfce)
+        session = sessionBus();
     if (named.isEmpty() && session)
         desktop = desktopOfBus(*session);
     if (desktop == SessionDesktop::none)
