@@ -29,6 +29,8 @@ private Q_SLOTS:
     {
         if (const QString reason = MockBuses::unavailableReason(); !reason.isEmpty())
             QSKIP(qPrintable(reason));
+        // wakora-pmset would read a desktop's own idle settings instead of the mocked logind's.
+        qunsetenv("XDG_CURRENT_DESKTOP");
     }
 
     void init()

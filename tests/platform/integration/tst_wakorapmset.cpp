@@ -33,7 +33,10 @@ class TestWakoraPmset : public QObject
     Run run(const QStringList &arguments, const QStringList &prefix = {})
     {
         QProcess process;
-        process.setProcessEnvironment(buses->environment());
+        // No desktop: its own idle settings would stand in for logind's (tst_pmsetdesktops).
+        QProcessEnvironment environment = buses->environment();
+        environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+        process.setProcessEnvironment(environment);
         if (prefix.isEmpty())
             process.start(pmset, arguments);
         else

@@ -1,0 +1,133 @@
+#include "LidSwitchDropIn.h"
+
+#include "BusCalls.h"
+#include "LogindSettings.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <sys/stat.h>
+
+namespace {
+
+// logind rereads its configuration in its own time after the signal.
+constexpr int reloadTimeoutMs = 5000;
+constexpr unsigned long reloadPollMs = 50;
+
+const QString dropInName = QStringLiteral("60-wakora-disablesleep.conf");
+
+void fail(const QString &message)
+{
+    std::fprintf(stderr, "wakora-pmset: %s\n", qUtf8Printable(message));
+}
+
+QByteArray dropInContents()
+{
+    QByteArray contents = "# Written by wakora-pmset: the lid keeps the machine awake until this file is removed.\n"
+                          "[Login]\n";
+    for (const QString &key : LogindSettings::lidSwitchKeys)
+        contents += key.toUtf8() + "=ignore\n";
+    return contents;
+}
+
+// Puts the drop-in in place (contents given) or removes it (absent), atomically.
+bool putDropIn(const QString &path, const std::optional<QByteArray> &contents, QString &error)
+{
+    if (!contents) {
+        QFile file(path);
+        if (file.exists() && !file.remove()) {
+            error = QStringLiteral("cannot remove %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        return true;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*contents) != contents->size() || !file.commit()) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QFile::setPermissions(
+        path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    return true;
+}
+
+// logind has no reload of its own: systemd sends its main process SIGHUP.
+bool reloadLogind(QDBusConnection &bus, QString &error)
+{
+    const QDBusMessage reply
+        = BusCalls::call(bus, QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
+            QStringLiteral("org.freedesktop.systemd1.Manager"), QStringLiteral("KillUnit"),
+            { QStringLiteral("systemd-logind.service"), QStringLiteral("main"), qint32(SIGHUP) });
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        error = QStringLiteral("cannot make logind reload: %1 %2").arg(reply.errorName(), reply.errorMessage());
+        return false;
+    }
+    return true;
+}
+
+bool waitForSetting(QDBusConnection &bus, bool disabled, QString &error)
+{
+    const QDeadlineTimer deadline(reloadTimeoutMs);
+    for (;;) {
+        const auto settings = LogindSettings::read(bus, error);
+        if (settings && settings->sleepDisabled == disabled)
+            return true;
+        if (deadline.hasExpired()) {
+            if (settings)
+                error = QStringLiteral("logind still reports SleepDisabled %1 after reloading")
+                            .arg(settings->sleepDisabled ? 1 : 0);
+            return false;
+        }
+        QThread::msleep(reloadPollMs);
+    }
+}
+
+} // namespace
+
+namespace LidSwitchDropIn {
+
+int write(QDBusConnection &systemBus, const QString &configDir, bool disabled)
+{
+    // Whatever umask we were started with, logind's configuration must not
+    // become writable by anyone but root: directory 0755, file 0644.
+    ::umask(022);
+    if (!QDir().mkpath(configDir)) {
+        fail(QStringLiteral("cannot create %1").arg(configDir));
+        return EXIT_FAILURE;
+    }
+    const QString path = QDir(configDir).filePath(dropInName);
+
+    std::optional<QByteArray> previous;
+    if (QFile file(path); file.exists()) {
+        if (!file.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+            return EXIT_FAILURE;
+        }
+        previous = file.readAll();
+    }
+
+    QString error;
+    const std::optional<QByteArray> wanted = disabled ? std::optional<QByteArray>(dropInContents()) : std::nullopt;
+    if (!putDropIn(path, wanted, error)) {
+        fail(error);
+        return EXIT_FAILURE;
+    }
+    if (reloadLogind(systemBus, error) && waitForSetting(systemBus, disabled, error))
+        return EXIT_SUCCESS;
+
+    // Never leave a change behind that logind has not taken up: the next
+    // restart of logind would apply it with nobody owning it.
+    fail(error);
+    QString restoreError;
+    if (!putDropIn(path, previous, restoreError) || !reloadLogind(systemBus, restoreError))
+        fail(restoreError);
+    return EXIT_FAILURE;
+}
+
+} // namespace LidSwitchDropIn
