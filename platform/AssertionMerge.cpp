@@ -115,7 +115,7 @@ QHash<QString, AssertionMerge::Application> AssertionMerge::resolve(
         Application application{ std::nullopt, entry.application };
         if (const auto found = applications.desktopApplication(entry.application)) {
             // Several processes may run it (a browser's helpers, two windows):
-            // the lowest pid is the one started first.
+            // the lowest pid is, as a rule, the one started first.
             const QList<qint32> pids = applications.processIds(found->id);
             if (!pids.isEmpty())
                 application.pid = pids.first();
