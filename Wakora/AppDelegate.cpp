@@ -123,8 +123,9 @@ void AppDelegate::buildRemote()
     m_powerController = m_remote.get();
     m_clamshellService = m_remote;
     m_usage = m_remote;
-    m_statusReader = std::make_unique<SystemPowerStatus>(QDBusConnection::systemBus(), locations.pmset());
-    m_applications = std::make_unique<SystemRunningApplications>();
+    m_applications = std::make_shared<SystemRunningApplications>();
+    m_statusReader = std::make_unique<SystemPowerStatus>(
+        QDBusConnection::systemBus(), QDBusConnection::sessionBus(), m_applications, locations.pmset());
 }
 
 void AppDelegate::applicationWillTerminate()

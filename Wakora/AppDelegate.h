@@ -75,6 +75,6 @@ private:
     std::unique_ptr<PowerStatusReading> m_statusReader;
     std::shared_ptr<ClamshellServicing> m_clamshellService;
     std::shared_ptr<UsageHistoryReading> m_usage;
-    std::unique_ptr<RunningApplicationReading> m_applications;
+    std::shared_ptr<RunningApplicationReading> m_applications;
     QPointer<QMenuBar> m_mainMenu;
 };

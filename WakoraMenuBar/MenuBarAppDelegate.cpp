@@ -52,9 +52,12 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
         m_powerController.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
         [this](const QString &) { openMainApplication(); });
 
-    m_usageRecorder
-        = std::make_unique<UsageRecorder>(m_powerController.get(), std::make_shared<SystemPowerStatus>(m_systemBus),
-            std::make_shared<SystemRunningApplications>(), std::make_shared<UsageStore>(UsageStore::defaultPath()));
+    // One directory of applications serves the recorder and the status reader,
+    // which matches the desktops' application ids to processes through it.
+    auto applications = std::make_shared<SystemRunningApplications>();
+    auto status = std::make_shared<SystemPowerStatus>(m_systemBus, m_sessionBus, applications);
+    m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
+        std::move(applications), std::make_shared<UsageStore>(UsageStore::defaultPath()));
 
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;

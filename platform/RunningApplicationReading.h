@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -20,7 +21,17 @@ struct RunningApplication {
     bool operator==(const RunningApplication &) const = default;
 };
 
-// Looks up the application behind a process id. Main thread only.
+// A visible application entry of the desktop-entry directory.
+struct DesktopApplication {
+    QString id; // the desktop file id without ".desktop": "org.gnome.Totem", "kde-notes"
+    QString localizedName; // the entry's Name in the user's language
+    QString iconName;
+
+    bool operator==(const DesktopApplication &) const = default;
+};
+
+// Looks up the application behind a process id, and the processes behind an
+// application that a desktop knows only by id or name. Main thread only.
 class RunningApplicationReading
 {
 public:
@@ -28,4 +39,15 @@ public:
 
     // Absent when no process of this user has that id.
     virtual std::optional<RunningApplication> application(qint32 pid) = 0;
+
+    // The entry an application id or name stands for, trying in turn: the
+    // desktop file id itself (a trailing ".desktop" is ignored), the id in
+    // any case, the entry's Name in any case, and the file name of the
+    // program it runs in any case (some applications give a path). Absent
+    // when no visible application entry answers.
+    virtual std::optional<DesktopApplication> desktopApplication(const QString &idOrName) = 0;
+
+    // This user's processes running the application of an entry, lowest
+    // first; empty for an unknown id or when none runs.
+    virtual QList<qint32> processIds(const QString &desktopEntryId) = 0;
 };

@@ -1,25 +1,27 @@
 #include "SystemPowerStatus.h"
 
+#include "AssertionMerge.h"
 #include "DBusStatus.h"
-#include "InhibitServices.h"
+#include "InhibitorLists.h"
+#include "MenuBarService.h"
 #include "PmsetCommand.h"
 #include "PmsetParser.h"
 #include "ProgramLocations.h"
 
-#include <QCoroDBusPendingCall>
 #include <QCoroProcess>
-#include <QDBusArgument>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QProcess>
 
-#include <algorithm>
 #include <coroutine>
 
-SystemPowerStatus::SystemPowerStatus(QDBusConnection systemBus, QString pmsetPath)
+SystemPowerStatus::SystemPowerStatus(QDBusConnection systemBus, QDBusConnection sessionBus,
+    std::shared_ptr<RunningApplicationReading> applications, QString pmsetPath)
     : m_systemBus(std::move(systemBus))
+    , m_sessionBus(std::move(sessionBus))
+    , m_applications(std::move(applications))
     , m_pmsetPath(std::move(pmsetPath))
-{ }
+{
+    Q_ASSERT(m_applications);
+}
 
 QString SystemPowerStatus::defaultPmsetPath()
 {
@@ -28,61 +30,42 @@ QString SystemPowerStatus::defaultPmsetPath()
     return ProgramLocations::ofThisProgram().pmset();
 }
 
-QList<ProcessAssertion> SystemPowerStatus::assertionsFrom(const QList<Inhibitor> &inhibitors)
-{
-    QList<ProcessAssertion> result;
-    result.reserve(inhibitors.size());
-    for (const Inhibitor &inhibitor : inhibitors) {
-        ProcessAssertion assertion;
-        // logind keeps pids as unsigned; every real one fits.
-        assertion.pid = qint32(inhibitor.pid);
-        assertion.type = inhibitor.what;
-        assertion.reason = inhibitor.why;
-        if (!inhibitor.who.isEmpty())
-            assertion.processName = inhibitor.who;
-        result.append(std::move(assertion));
-    }
-    std::stable_sort(result.begin(), result.end(), [](const ProcessAssertion &a, const ProcessAssertion &b) {
-        if (a.pid != b.pid)
-            return a.pid < b.pid;
-        if (a.type != b.type)
-            return a.type < b.type;
-        return a.reason < b.reason;
-    });
-    return result;
-}
-
-// Reads a(ssssuu); false when the reply has any other shape.
-static bool readInhibitors(const QDBusMessage &reply, QList<SystemPowerStatus::Inhibitor> &inhibitors)
-{
-    if (reply.signature() != u"a(ssssuu)" || reply.arguments().size() != 1)
-        return false;
-    const QDBusArgument array = reply.arguments().constFirst().value<QDBusArgument>();
-    array.beginArray();
-    while (!array.atEnd()) {
-        SystemPowerStatus::Inhibitor inhibitor;
-        array.beginStructure();
-        array >> inhibitor.what >> inhibitor.who >> inhibitor.why >> inhibitor.mode >> inhibitor.uid >> inhibitor.pid;
-        array.endStructure();
-        inhibitors.append(std::move(inhibitor));
-    }
-    array.endArray();
-    return true;
-}
-
 QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> SystemPowerStatus::assertions()
 {
-    const QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::logindService,
-        InhibitServices::logindPath, InhibitServices::logindInterface, QStringLiteral("ListInhibitors"));
-    // Nothing of `this` is used after the wait, so the reader may go away meanwhile.
-    const QDBusPendingCall pending = m_systemBus.asyncCall(call);
-    const QDBusMessage reply = co_await pending;
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        co_return Unexpected(PowerStatusError::assertionQueryFailed(statusForDBusError(reply.errorName())));
-    QList<Inhibitor> inhibitors;
-    if (reply.type() != QDBusMessage::ReplyMessage || !readInhibitors(reply, inhibitors))
-        co_return Unexpected(PowerStatusError::assertionQueryFailed(0));
-    co_return assertionsFrom(inhibitors);
+    // Copied before the first wait: the reader may go away meanwhile, and
+    // nothing of `this` is used after it.
+    const QDBusConnection systemBus = m_systemBus;
+    const QDBusConnection sessionBus = m_sessionBus;
+    const std::shared_ptr<RunningApplicationReading> applications = m_applications;
+
+    // Every list is asked at once (the tasks run up to their first wait as
+    // they are made) and awaited in turn.
+    auto logindTask = InhibitorLists::readLogind(systemBus);
+    auto gnomeTask = InhibitorLists::readGnomeSession(sessionBus);
+    auto kdeTask = InhibitorLists::readKde(sessionBus);
+    auto xfceTask = InhibitorLists::readXfce(sessionBus);
+    auto agentTask = InhibitorLists::ownerPid(sessionBus, MenuBarService::machServiceName());
+    const InhibitorLists::LogindAnswer logind = co_await logindTask;
+    const auto gnome = co_await gnomeTask;
+    const auto kde = co_await kdeTask;
+    const auto xfce = co_await xfceTask;
+    const std::optional<qint32> agentPid = co_await agentTask;
+
+    const bool desktopAnswered = gnome || kde || xfce;
+    if (!logind.answered && !(desktopAnswered && InhibitorLists::meansAbsent(logind.errorName))) {
+        // An answer of another shape is no usable answer: status 0.
+        const qint32 status = logind.errorName.isEmpty() ? 0 : statusForDBusError(logind.errorName);
+        co_return Unexpected(PowerStatusError::assertionQueryFailed(status));
+    }
+
+    AssertionMerge::Listings listings;
+    listings.logind = logind.inhibitors;
+    for (const auto *list : { &gnome, &kde, &xfce })
+        if (*list)
+            listings.desktop += **list;
+    listings.applications = AssertionMerge::resolve(listings.desktop, *applications);
+    listings.agentPid = agentPid;
+    co_return AssertionMerge::merge(listings);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 
@@ -144,7 +145,7 @@ SystemRunningApplications::SystemRunningApplications(Sources sources)
     : m_sources(std::move(sources))
 { }
 
-std::optional<RunningApplication> SystemRunningApplications::application(qint32 pid)
+std::optional<SystemRunningApplications::Process> SystemRunningApplications::process(qint32 pid) const
 {
     if (pid <= 0)
         return std::nullopt;
@@ -152,17 +153,38 @@ std::optional<RunningApplication> SystemRunningApplications::application(qint32 
     const auto uid = realUid(readSmallFile(base + "status"));
     if (!uid || *uid != m_sources.uid)
         return std::nullopt;
+    return Process{ readExecutable(base + "exe"), QString::fromUtf8(readSmallFile(base + "comm")).trimmed() };
+}
 
-    const QString executable = readExecutable(base + "exe");
-    const QString processName = QString::fromUtf8(readSmallFile(base + "comm")).trimmed();
-
-    refreshIfChanged();
+int SystemRunningApplications::entryOf(const Process &process) const
+{
     int found = -1;
-    if (!executable.isEmpty())
-        found = m_byExecutable.value(executable, -1);
+    if (!process.executable.isEmpty())
+        found = m_byExecutable.value(process.executable, -1);
     // Scripts run under their interpreter but keep their own name as comm.
-    if (found < 0 && !processName.isEmpty())
-        found = m_byProcessName.value(processName, -1);
+    if (found < 0 && !process.processName.isEmpty())
+        found = m_byProcessName.value(process.processName, -1);
+    return found;
+}
+
+bool SystemRunningApplications::runs(const Process &process, int entry) const
+{
+    // Its own programs, also when an entry of higher precedence shares them;
+    // by comm only for a process whose executable no entry knows.
+    const Entry &candidate = m_entries.at(entry);
+    if (!process.executable.isEmpty() && candidate.executables.contains(process.executable))
+        return true;
+    return !process.processName.isEmpty() && !m_byExecutable.contains(process.executable)
+        && candidate.processNames.contains(process.processName);
+}
+
+std::optional<RunningApplication> SystemRunningApplications::application(qint32 pid)
+{
+    const auto facts = process(pid);
+    if (!facts)
+        return std::nullopt;
+    refreshIfChanged();
+    const int found = entryOf(*facts);
 
     RunningApplication application;
     application.pid = pid;
@@ -172,10 +194,58 @@ std::optional<RunningApplication> SystemRunningApplications::application(qint32 
         if (!entry.name.isEmpty())
             application.localizedName = entry.name;
         application.iconName = entry.icon;
-    } else if (!processName.isEmpty()) {
-        application.localizedName = processName;
+    } else if (!facts->processName.isEmpty()) {
+        application.localizedName = facts->processName;
     }
     return application;
+}
+
+std::optional<DesktopApplication> SystemRunningApplications::desktopApplication(const QString &idOrName)
+{
+    QString key = idOrName.trimmed();
+    if (key.endsWith(u".desktop"))
+        key.chop(8);
+    if (key.isEmpty())
+        return std::nullopt;
+    refreshIfChanged();
+    const QString folded = key.toCaseFolded();
+    int found = m_byId.value(key, -1);
+    if (found < 0)
+        found = m_byFoldedId.value(folded, -1);
+    if (found < 0)
+        found = m_byFoldedName.value(folded, -1);
+    if (found < 0) {
+        // Launchers were never indexed, so "sh" or "python3" finds nothing.
+        const QString program = QFileInfo(key).fileName().toCaseFolded();
+        if (!program.isEmpty())
+            found = m_byFoldedProgram.value(program, -1);
+    }
+    if (found < 0)
+        return std::nullopt;
+    const Entry &entry = m_entries.at(found);
+    return DesktopApplication{ entry.id, entry.name, entry.icon };
+}
+
+QList<qint32> SystemRunningApplications::processIds(const QString &desktopEntryId)
+{
+    refreshIfChanged();
+    const int wanted = m_byId.value(desktopEntryId, -1);
+    if (wanted < 0)
+        return {};
+    QList<qint32> pids;
+    const QStringList names = QDir(m_sources.procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        bool numeric = false;
+        const qint32 pid = name.toInt(&numeric);
+        if (!numeric || pid <= 0)
+            continue;
+        // Gone since the listing, or another user's.
+        const auto facts = process(pid);
+        if (facts && runs(*facts, wanted))
+            pids.append(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
 }
 
 void SystemRunningApplications::refreshIfChanged()
@@ -200,6 +270,10 @@ void SystemRunningApplications::scan()
     m_entries.clear();
     m_byExecutable.clear();
     m_byProcessName.clear();
+    m_byId.clear();
+    m_byFoldedId.clear();
+    m_byFoldedName.clear();
+    m_byFoldedProgram.clear();
     m_folderStamps.clear();
     m_scannedAt = wallClockNSecs();
     ++m_scanCount;
@@ -234,7 +308,15 @@ void SystemRunningApplications::scanFolder(
         if (!entry || !entry->isVisibleApplication())
             continue;
         const int index = int(m_entries.size());
-        m_entries.append(Entry{ entry->localizedName(m_sources.locale), entry->icon });
+        const QString plainId = id.chopped(8); // ".desktop"
+        const QString name = entry->localizedName(m_sources.locale);
+        m_entries.append(Entry{ plainId, name, entry->icon, {}, {} });
+        m_byId.insert(plainId, index);
+        if (const QString folded = plainId.toCaseFolded(); !m_byFoldedId.contains(folded))
+            m_byFoldedId.insert(folded, index);
+        for (const QString &key : { entry->name.toCaseFolded(), name.toCaseFolded() })
+            if (!key.isEmpty() && !m_byFoldedName.contains(key))
+                m_byFoldedName.insert(key, index);
         this->index(entry->program(), index);
         this->index(entry->tryExec, index);
     }
@@ -255,13 +337,19 @@ void SystemRunningApplications::index(const QString &program, int entry)
         return;
     // The first (highest-precedence) entry of a program names it.
     const QString processName = fileName.left(commLength);
+    m_entries[entry].processNames.insert(processName);
     if (!m_byProcessName.contains(processName))
         m_byProcessName.insert(processName, entry);
+    if (const QString folded = fileName.toCaseFolded(); !m_byFoldedProgram.contains(folded))
+        m_byFoldedProgram.insert(folded, entry);
     const QString path = resolveProgram(program);
     if (path.isEmpty())
         return;
     for (const QString &key : { QDir::cleanPath(path), QFileInfo(path).canonicalFilePath() }) {
-        if (!key.isEmpty() && !m_byExecutable.contains(key))
+        if (key.isEmpty())
+            continue;
+        m_entries[entry].executables.insert(key);
+        if (!m_byExecutable.contains(key))
             m_byExecutable.insert(key, entry);
     }
 }

@@ -31,16 +31,30 @@ public:
     explicit SystemRunningApplications(Sources sources);
 
     std::optional<RunningApplication> application(qint32 pid) override;
+    std::optional<DesktopApplication> desktopApplication(const QString &idOrName) override;
+    QList<qint32> processIds(const QString &desktopEntryId) override;
 
     // How often the entries have been parsed (once, plus once per change).
     quint64 scanCount() const { return m_scanCount; }
 
 private:
     struct Entry {
+        QString id; // desktop file id without ".desktop"
         QString name; // localized
         QString icon;
+        QSet<QString> executables; // every path its programs resolve to
+        QSet<QString> processNames; // its programs' file names as comm shows them
     };
 
+    // What /proc tells of one process of this user.
+    struct Process {
+        QString executable;
+        QString processName;
+    };
+
+    std::optional<Process> process(qint32 pid) const;
+    int entryOf(const Process &process) const;
+    bool runs(const Process &process, int entry) const;
     void refreshIfChanged();
     bool foldersChanged() const;
     void scan();
@@ -52,6 +66,10 @@ private:
     QList<Entry> m_entries;
     QHash<QString, int> m_byExecutable; // executable path -> entry
     QHash<QString, int> m_byProcessName; // program file name as comm shows it -> entry
+    QHash<QString, int> m_byId; // desktop file id -> entry
+    QHash<QString, int> m_byFoldedId; // case-folded id -> entry
+    QHash<QString, int> m_byFoldedName; // case-folded Name, plain or localized -> entry
+    QHash<QString, int> m_byFoldedProgram; // case-folded program file name -> entry
     QHash<QString, qint64> m_folderStamps; // folder -> mtime in ns, -1 when missing
     qint64 m_scannedAt = 0; // wall clock in ns, comparable with mtimes
     quint64 m_scanCount = 0;

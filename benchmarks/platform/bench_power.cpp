@@ -9,6 +9,7 @@
 #include "PmsetParser.h"
 #include "PowerController.h"
 #include "SystemPowerStatus.h"
+#include "SystemRunningApplications.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -90,7 +91,8 @@ int main(int argc, char **argv)
 
     std::printf("%d runs each, private buses, python-dbusmock services\n\n", runs);
 
-    SystemPowerStatus status(system, QStringLiteral(WAKORA_PMSET_BUILD_PATH));
+    SystemPowerStatus status(
+        system, session, std::make_shared<SystemRunningApplications>(), QStringLiteral(WAKORA_PMSET_BUILD_PATH));
     std::vector<double> samples;
     for (int i = 0; i < 20 + runs; ++i) {
         const double ms = timed([&] { return bool(QCoro::waitFor(status.assertions())); });

@@ -220,6 +220,60 @@ private Q_SLOTS:
         QCOMPARE(applications.application(601)->localizedName, u"Other Viewer"_s);
     }
 
+    void entriesAreFoundByIdOrName()
+    {
+        write(u"bin/viewer"_s, "ELF", true);
+        // A Name that is another entry's id: the id comes first.
+        writeEntry(u"sys/applications/zz-viewer.desktop"_s, "Type=Application\nName=editor\nExec=viewer\n");
+        SystemRunningApplications applications(sources);
+        const DesktopApplication browser{ u"browser"_s, u"웹 브라우저"_s, u"web-browser"_s };
+        for (const QString &key :
+            { u"browser"_s, u"browser.desktop"_s, u"BROWSER"_s, u"web browser"_s, u"웹 브라우저"_s, u" browser "_s }) {
+            QCOMPARE(applications.desktopApplication(key), std::optional(browser));
+        }
+        // An entry in a subfolder has the folder in its id.
+        QCOMPARE(applications.desktopApplication(u"kde-notes"_s)->localizedName, u"메모"_s);
+        QCOMPARE(applications.desktopApplication(u"Notes"_s)->id, u"kde-notes"_s);
+        // By the file name of the program, as some applications give a path.
+        QCOMPARE(applications.desktopApplication(u"/opt/elsewhere/NOTES"_s)->id, u"kde-notes"_s);
+        QCOMPARE(applications.desktopApplication(u"photo-importer"_s)->id, u"photos"_s);
+        QCOMPARE(applications.desktopApplication(u"editor"_s)->localizedName, u"My Editor"_s);
+        QCOMPARE(applications.desktopApplication(u"zz-viewer"_s)->id, u"zz-viewer"_s);
+
+        // Hidden, not shown, not an application, a launcher, or nothing.
+        for (const QString &key :
+            { u"masked"_s, u"tray"_s, u"Tray"_s, u"site"_s, u"sh"_s, u"/usr/bin/python3"_s, QString(), u".desktop"_s })
+            QVERIFY2(!applications.desktopApplication(key), qPrintable(key));
+    }
+
+    void processesOfAnEntry()
+    {
+        const QString browserBin = at(u"lib/browser/browser-bin"_s);
+        addProcess(700, browserBin, "browser-bin");
+        addProcess(702, browserBin, "browser-bin"); // one of its helpers
+        addProcess(703, browserBin, "browser-bin", ::getuid() + 1);
+        addProcess(701, at(u"bin/editor"_s), "editor");
+        addProcess(704, at(u"bin/python3"_s), "photo-importer");
+        addProcess(705, at(u"bin/python3"_s), "python3");
+        // A known program that renamed itself is still that program.
+        addProcess(706, at(u"bin/editor"_s), "photo-importer");
+        write(u"proc/sys/kernel/version"_s, "not a process");
+        // A second entry running the same program.
+        writeEntry(u"sys/applications/private.desktop"_s, "Type=Application\nName=Private\nExec=browser --private\n");
+        SystemRunningApplications applications(sources);
+
+        QCOMPARE(applications.processIds(u"browser"_s), QList<qint32>({ 700, 702 }));
+        QCOMPARE(applications.processIds(u"private"_s), QList<qint32>({ 700, 702 }));
+        QCOMPARE(applications.processIds(u"editor"_s), QList<qint32>({ 701, 706 }));
+        QCOMPARE(applications.processIds(u"photos"_s), QList<qint32>({ 704 }));
+        QVERIFY(applications.processIds(u"kde-notes"_s).isEmpty());
+        QVERIFY(applications.processIds(u"masked"_s).isEmpty());
+        QVERIFY(applications.processIds(u"Browser"_s).isEmpty()); // ids are exact here
+        QVERIFY(applications.processIds(QString()).isEmpty());
+        // The process is still named after the entry that comes first.
+        QCOMPARE(applications.application(700)->localizedName, u"웹 브라우저"_s);
+    }
+
     void readsTheRealProc()
     {
         SystemRunningApplications::Sources real = SystemRunningApplications::systemSources();
@@ -239,6 +293,13 @@ private Q_SLOTS:
         QVERIFY(!fake.application(8));
         fake.remove(7);
         QVERIFY(!fake.application(7));
+
+        fake.insertEntry({ u"org.example.Mail"_s, u"Mail"_s, u"mail"_s }, { 9, 4 });
+        QCOMPARE(fake.desktopApplication(u"MAIL"_s)->id, u"org.example.Mail"_s);
+        QCOMPARE(fake.desktopApplication(u"org.example.mail"_s)->id, u"org.example.Mail"_s);
+        QVERIFY(!fake.desktopApplication(u"Calendar"_s));
+        QCOMPARE(fake.processIds(u"org.example.Mail"_s), QList<qint32>({ 4, 9 }));
+        QVERIFY(fake.processIds(u"Mail"_s).isEmpty());
     }
 };
 

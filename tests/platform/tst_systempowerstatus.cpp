@@ -1,3 +1,4 @@
+#include "FakeRunningApplications.h"
 #include "SystemPowerStatus.h"
 
 #include <QCoroTask>
@@ -7,10 +8,8 @@
 #include <QTest>
 #include <QTimer>
 
-using Inhibitor = SystemPowerStatus::Inhibitor;
-
-// The status reader without any bus: how logind's entries become
-// assertions, and how the settings command is run and its failures told.
+// The status reader without any bus: a query that cannot reach logind
+// fails, and how the settings command is run and its failures told.
 class TestSystemPowerStatus : public QObject
 {
     Q_OBJECT
@@ -32,38 +31,13 @@ class TestSystemPowerStatus : public QObject
 
     static SystemPowerStatus statusRunning(const QString &command)
     {
-        // No bus is used by settings(); a connection that never connected stands in.
-        return SystemPowerStatus(QDBusConnection(QStringLiteral("none")), command);
+        // No bus is used by settings(); connections that never connected stand in.
+        return SystemPowerStatus(QDBusConnection(QStringLiteral("none")), QDBusConnection(QStringLiteral("none")),
+            std::make_shared<FakeRunningApplications>(), command);
     }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(directory.isValid()); }
-
-    void inhibitorsBecomeSortedAssertions()
-    {
-        const QList<Inhibitor> inhibitors{
-            { QStringLiteral("sleep"), QStringLiteral("Video"), QStringLiteral("b"), QStringLiteral("block"), 1000,
-                900 },
-            { QStringLiteral("idle"), QStringLiteral("Player"), QStringLiteral("z"), QStringLiteral("block"), 1000,
-                900 },
-            { QStringLiteral("sleep:idle"), QString(), QString(), QStringLiteral("delay"), 0, 12 },
-            { QStringLiteral("sleep"), QStringLiteral("first"), QStringLiteral("a"), QStringLiteral("block"), 1000,
-                900 },
-            { QStringLiteral("sleep"), QStringLiteral("second"), QStringLiteral("a"), QStringLiteral("block"), 1000,
-                900 },
-        };
-        const QList<ProcessAssertion> expected{
-            // Without a `who`, no process name; pid first, then type, then reason.
-            { 12, QStringLiteral("sleep:idle"), QString(), std::nullopt },
-            { 900, QStringLiteral("idle"), QStringLiteral("z"), QStringLiteral("Player") },
-            // Equal keys keep logind's order.
-            { 900, QStringLiteral("sleep"), QStringLiteral("a"), QStringLiteral("first") },
-            { 900, QStringLiteral("sleep"), QStringLiteral("a"), QStringLiteral("second") },
-            { 900, QStringLiteral("sleep"), QStringLiteral("b"), QStringLiteral("Video") },
-        };
-        QCOMPARE(SystemPowerStatus::assertionsFrom(inhibitors), expected);
-        QVERIFY(SystemPowerStatus::assertionsFrom({}).isEmpty());
-    }
 
     void withoutABusTheQueryFails()
     {

@@ -1,3 +1,4 @@
+#include "FakeRunningApplications.h"
 #include "InhibitMocks.h"
 #include "InhibitorPowerControl.h"
 #include "SystemPowerStatus.h"
@@ -20,8 +21,9 @@ class TestSystemPowerStatusOnBus : public QObject
 
     SystemPowerStatus newStatus()
     {
-        return SystemPowerStatus(
-            buses->bus(MockBuses::system).newConnection(), QStringLiteral(WAKORA_PMSET_BUILD_PATH));
+        return SystemPowerStatus(buses->bus(MockBuses::system).newConnection(),
+            buses->bus(MockBuses::session).newConnection(), std::make_shared<FakeRunningApplications>(),
+            QStringLiteral(WAKORA_PMSET_BUILD_PATH));
     }
 
 private Q_SLOTS:
