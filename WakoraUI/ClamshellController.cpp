@@ -1,12 +1,20 @@
 #include "ClamshellController.h"
 
+#include "DesktopLidSettings.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPointer>
 
 ClamshellController::ClamshellController(std::shared_ptr<ClamshellServicing> service, QObject *parent)
+    : ClamshellController(std::move(service), DesktopLidSettings::desktopDecidesLid(), parent)
+{ }
+
+ClamshellController::ClamshellController(
+    std::shared_ptr<ClamshellServicing> service, bool desktopDecidesLid, QObject *parent)
     : QObject(parent)
     , m_service(std::move(service))
+    , m_desktopDecidesLid(desktopDecidesLid)
 {
     QPointer<ClamshellController> weak(this);
     m_service->onConnectionLost = [weak] {
@@ -26,6 +34,16 @@ ClamshellController::ClamshellController(std::shared_ptr<ClamshellServicing> ser
 ClamshellController::~ClamshellController()
 {
     m_service->onConnectionLost = nullptr;
+}
+
+void ClamshellController::openSettings()
+{
+    if (presentation().opensDesktopSettings) {
+        if (!DesktopLidSettings::openSettings())
+            qWarning("No program opens the desktop's power settings (systemsettings, kcmshell6, kcmshell5)");
+        return;
+    }
+    m_service->openSettings();
 }
 
 void ClamshellController::refresh()

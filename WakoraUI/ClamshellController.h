@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClamshellPresentation.h"
 #include "ClamshellServicing.h"
 
 #include <QObject>
@@ -18,12 +19,20 @@ class ClamshellController : public QObject
 public:
     static constexpr const char *didChangeNotification = "ClamshellController.didChange";
 
+    // `desktopDecidesLid`: the session's desktop runs the lid itself (see
+    // DesktopLidSettings); read once, as the session's desktop never changes.
     explicit ClamshellController(std::shared_ptr<ClamshellServicing> service, QObject *parent = nullptr);
+    ClamshellController(std::shared_ptr<ClamshellServicing> service, bool desktopDecidesLid, QObject *parent = nullptr);
     ~ClamshellController() override;
 
     ClamshellServicing &service() const { return *m_service; }
     ClamshellState state() const { return m_state; }
     std::optional<QString> lastError() const { return m_lastError; }
+    bool desktopDecidesLid() const { return m_desktopDecidesLid; }
+    // What the switches show for the current state on this desktop.
+    ClamshellPresentation presentation() const { return ClamshellPresentation::of(m_state, m_desktopDecidesLid); }
+    // The settings button's action: the desktop's power settings or the helper's approval.
+    void openSettings();
 
     // Absent on success, otherwise the message the caller shows. On failure
     // the state is re-read first, so views snap back to the real position.
@@ -42,4 +51,5 @@ private:
     std::shared_ptr<ClamshellServicing> m_service;
     ClamshellState m_state;
     std::optional<QString> m_lastError;
+    bool m_desktopDecidesLid = false;
 };

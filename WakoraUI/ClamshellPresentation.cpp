@@ -9,31 +9,39 @@ QString clamshellWarningText()
     return text;
 }
 
-ClamshellPresentation ClamshellPresentation::of(const ClamshellState &state)
+QString desktopLidNoticeText()
+{
+    return QCoreApplication::translate(
+        "WakoraUI", "KDE Plasma에서는 덮개를 닫았을 때의 동작을 Plasma 전원 설정에서 정합니다.");
+}
+
+ClamshellPresentation ClamshellPresentation::of(const ClamshellState &state, bool desktopDecidesLid)
 {
     const bool on = state.activation != ClamshellActivation::off;
+    if (desktopDecidesLid)
+        return { on, on, desktopLidNoticeText(), true, false, true };
     switch (state.approval) {
     case ClamshellApproval::enabled:
         switch (state.activation) {
         case ClamshellActivation::off:
-            return { false, true, std::nullopt, false, false };
+            return { false, true, std::nullopt, false, false, false };
         case ClamshellActivation::ownedByApp:
-            return { true, true, std::nullopt, false, true };
+            return { true, true, std::nullopt, false, true, false };
         case ClamshellActivation::onOutsideApp:
             return { true, false,
                 QCoreApplication::translate(
                     "WakoraUI", "시스템에서 이미 켜져 있습니다. 이 앱은 이 설정을 변경하지 않습니다."),
-                false, true };
+                false, true, false };
         }
         break;
     case ClamshellApproval::requiresApproval:
         return { on, false,
             QCoreApplication::translate(
                 "WakoraUI", "이 기능을 사용하려면 시스템 설정의 로그인 항목에서 Wakora를 허용해야 합니다."),
-            true, on };
+            true, on, false };
     case ClamshellApproval::notRegistered:
     case ClamshellApproval::notFound:
-        return { on, true, std::nullopt, false, on };
+        return { on, true, std::nullopt, false, on, false };
     }
     Q_UNREACHABLE();
 }

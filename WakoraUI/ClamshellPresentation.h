@@ -14,11 +14,19 @@ struct ClamshellPresentation {
     std::optional<QString> notice;
     bool showsSettingsButton = false;
     bool showsWarning = false;
+    // The settings button opens the desktop's power settings, not the
+    // helper's approval.
+    bool opensDesktopSettings = false;
 
-    static ClamshellPresentation of(const ClamshellState &state);
+    // `desktopDecidesLid`: the desktop runs the lid action itself, so the
+    // mode has no effect there; the switch says so and offers the desktop's
+    // settings, and can still turn off a mode that is on.
+    static ClamshellPresentation of(const ClamshellState &state, bool desktopDecidesLid = false);
 
     bool operator==(const ClamshellPresentation &) const = default;
 };
 
 // The warning shown under the switch while the lid-closed mode is on.
 QString clamshellWarningText();
+// The notice shown where the desktop runs the lid itself.
+QString desktopLidNoticeText();

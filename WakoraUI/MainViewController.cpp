@@ -276,7 +276,7 @@ void MainViewController::syncSwitches()
 
 void MainViewController::updateHeader()
 {
-    bool isAwake = m_clamshell && ClamshellPresentation::of(m_clamshell->state()).isOn;
+    bool isAwake = m_clamshell && m_clamshell->presentation().isOn;
     if (!isAwake && m_powerController) {
         for (const AssertionKind kind : allAssertionKinds) {
             if (m_powerController->isEnabled(kind)) {
@@ -300,7 +300,7 @@ void MainViewController::updateClamshellSection()
 {
     if (!m_clamshell)
         return;
-    const ClamshellPresentation presentation = ClamshellPresentation::of(m_clamshell->state());
+    const ClamshellPresentation presentation = m_clamshell->presentation();
     m_clamshellSwitch->setChecked(presentation.isOn);
     m_clamshellSwitch->setEnabled(presentation.isEnabled);
     m_clamshellNotice->setText(presentation.notice.value_or(QString()));
@@ -340,7 +340,7 @@ void MainViewController::reconnect()
 void MainViewController::openClamshellSettings()
 {
     if (m_clamshell)
-        m_clamshell->service().openSettings();
+        m_clamshell->openSettings();
 }
 
 void MainViewController::showEvent(QShowEvent *event)

@@ -134,13 +134,17 @@ void StatusItemController::sync()
 
     bool clamshellOn = false;
     if (m_clamshell) {
-        const auto shown = ClamshellPresentation::of(m_clamshell->state());
+        const auto shown = m_clamshell->presentation();
         clamshellOn = shown.isOn;
         for (const auto &item : std::as_const(m_clamshellItems)) {
             if (!item)
                 continue;
             item->setChecked(shown.isOn);
             item->setEnabled(shown.showsSettingsButton || shown.isEnabled);
+            // Where the desktop decides the lid, the item says so and opens the window that explains it.
+            item->setText(shown.opensDesktopSettings ? tr("덮개를 닫아도 유지 (Plasma 전원 설정에서 정함)")
+                                                     : tr("덮개를 닫아도 유지"));
+            item->setToolTip(shown.notice.value_or(QString()));
         }
     }
 
@@ -166,8 +170,9 @@ void StatusItemController::toggleClamshell()
 {
     if (!m_clamshell)
         return;
-    const auto shown = ClamshellPresentation::of(m_clamshell->state());
-    if (shown.showsSettingsButton) {
+    const auto shown = m_clamshell->presentation();
+    // A mode left on where the desktop decides the lid can still be turned off here.
+    if (shown.showsSettingsButton && !(shown.opensDesktopSettings && shown.isOn)) {
         openWindow();
         return;
     }

@@ -1,5 +1,6 @@
 #include "ClamshellController.h"
 #include "ClamshellPresentation.h"
+#include "DesktopLidSettings.h"
 #include "ScriptedClamshellService.h"
 
 #include <QSignalSpy>
@@ -54,6 +55,55 @@ private Q_SLOTS:
         QCOMPARE(shown.notice.has_value(), !notice.isEmpty());
         QTEST(shown.showsSettingsButton, "settingsButton");
         QTEST(shown.showsWarning, "warning");
+    }
+
+    void onPlasmaTheDesktopDecidesTheLid_data()
+    {
+        QTest::addColumn<ClamshellActivation>("activation");
+        QTest::addColumn<bool>("isOn");
+        QTest::newRow("off: nothing to switch") << ClamshellActivation::off << false;
+        QTest::newRow("left on: can still be turned off") << ClamshellActivation::ownedByApp << true;
+    }
+
+    void onPlasmaTheDesktopDecidesTheLid()
+    {
+        QFETCH(ClamshellActivation, activation);
+        QFETCH(bool, isOn);
+        // Whatever the helper says, the switch never claims the mode works there.
+        for (const ClamshellApproval approval : { ClamshellApproval::enabled, ClamshellApproval::notFound }) {
+            const auto shown = ClamshellPresentation::of({ approval, activation }, true);
+            QCOMPARE(shown.isOn, isOn);
+            QCOMPARE(shown.isEnabled, isOn);
+            QCOMPARE(shown.notice, std::optional<QString>(desktopLidNoticeText()));
+            QVERIFY(shown.showsSettingsButton);
+            QVERIFY(shown.opensDesktopSettings);
+            QVERIFY(!shown.showsWarning);
+        }
+        QVERIFY(!ClamshellPresentation::of({ ClamshellApproval::requiresApproval, activation }).opensDesktopSettings);
+    }
+
+    void whichDesktopsDecideTheLid()
+    {
+        QVERIFY(DesktopLidSettings::desktopDecidesLid(QStringLiteral("KDE")));
+        QVERIFY(DesktopLidSettings::desktopDecidesLid(QStringLiteral("X-Custom:kde")));
+        QVERIFY(!DesktopLidSettings::desktopDecidesLid(QStringLiteral("ubuntu:GNOME")));
+        QVERIFY(!DesktopLidSettings::desktopDecidesLid(QStringLiteral("XFCE")));
+        QVERIFY(!DesktopLidSettings::desktopDecidesLid(QString()));
+        QVERIFY(!DesktopLidSettings::desktopDecidesLid(QStringLiteral("KDEish")));
+    }
+
+    void theControllerPresentsForItsDesktop()
+    {
+        auto service = std::make_shared<ScriptedClamshellService>();
+        ClamshellController plasma(service, true);
+        ClamshellController other(service, false);
+        QSignalSpy changes(&plasma, &ClamshellController::didChange);
+        QVERIFY(changes.wait(1000));
+        QVERIFY(plasma.presentation().opensDesktopSettings);
+        QVERIFY(!other.presentation().opensDesktopSettings);
+        QCOMPARE(other.presentation(), ClamshellPresentation::of(other.state()));
+        other.openSettings(); // the helper's approval, as before
+        QCOMPARE(service->opened, 1);
     }
 
     void warningText()
