@@ -1,8 +1,11 @@
 #include "WakoraCommand.h"
 
+#include "FriendlyStatus.h"
 #include "HelperRegistration.h"
 #include "MenuBarService.h"
 #include "RemoteMenuBar.h"
+#include "SystemPowerStatus.h"
+#include "SystemRunningApplications.h"
 #include "UsageSummary.h"
 
 #include <QCoreApplication>
@@ -188,7 +191,32 @@ QCoro::Task<int> WakoraCommand::status()
     }
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
+    co_await listInhibitors(m_remote->ownerPID());
     co_return success;
+}
+
+QCoro::Task<> WakoraCommand::listInhibitors(qint32 agentPID)
+{
+    // Read here, as the window does: who else keeps the machine awake is
+    // not the agent's to tell.
+    const auto applications = std::make_shared<SystemRunningApplications>();
+    SystemPowerStatus reader(QDBusConnection::systemBus(), m_bus, applications);
+    const auto assertions = co_await reader.assertions();
+    if (!assertions) {
+        say(QStringLiteral("지금 잠자기를 막는 앱: 상태를 조회하지 못했습니다. (%1)")
+                .arg(assertions.error().errorDescription()));
+        co_return;
+    }
+    const FriendlyStatus status
+        = FriendlyStatus::build(assertions.value(), agentPID, FriendlyStatus::applicationNames(*applications));
+    if (status.apps.isEmpty())
+        say(QStringLiteral("지금 잠자기를 막는 앱: 없음"));
+    else
+        say(QStringLiteral("지금 잠자기를 막는 앱:"));
+    for (const FriendlyApp &app : status.apps)
+        say(QStringLiteral("  %1 — %2 (pid %3)").arg(app.name, app.activityText()).arg(app.pid));
+    if (!status.systemProcesses.isEmpty())
+        say(QStringLiteral("시스템 프로세스: %1").arg(status.systemProcesses.join(QStringLiteral(", "))));
 }
 
 QCoro::Task<int> WakoraCommand::switchKinds(bool enabled, bool display)

@@ -13,7 +13,8 @@ class RemoteMenuBar;
 
 // The wakora command: the agent's state and switches from a terminal.
 //
-//   wakora status            held kinds, since when, lid-closed mode, agent pid
+//   wakora status            held kinds, since when, lid-closed mode, agent pid,
+//                            and who else keeps the machine awake
 //   wakora on [--display]    keep the system (and the display) awake
 //   wakora off [--display]   let the system (and the display) sleep again
 //   wakora lid on|off        keep the machine awake with the lid closed, or not
@@ -38,6 +39,7 @@ public:
 
 private:
     QCoro::Task<int> status();
+    QCoro::Task<> listInhibitors(qint32 agentPID);
     QCoro::Task<int> switchKinds(bool enabled, bool display);
     QCoro::Task<int> usage(bool json);
     QCoro::Task<int> lid(bool enabled);

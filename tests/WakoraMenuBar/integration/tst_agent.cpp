@@ -251,9 +251,20 @@ private Q_SLOTS:
         QByteArray output;
         QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--display") }), 0);
         QCOMPARE(harness->inhibitors().size(), 2);
+        // Real logind lists the holder's pid; the mock lists a fixed one, so
+        // it is taught to name the agent for Wakora's locks as logind would.
+        QVERIFY(harness->logind->addMethod(QStringLiteral("org.freedesktop.login1.Manager"),
+            QStringLiteral("ListInhibitors"), QString(), QStringLiteral("a(ssssuu)"),
+            QStringLiteral("ret = dbus.Array([(w, o, y, m, dbus.UInt32(u), dbus.UInt32(%1 if o == 'Wakora' else p)) "
+                           "for (w, o, y, m, u, p) in globals().get('inhibitors', [])], signature='(ssssuu)')")
+                .arg(harness->agent->processId())));
         QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
         QVERIFY2(output.contains("디스플레이 켜 두기: 켜짐"), output.constData());
         QVERIFY(output.contains(QByteArray::number(harness->agent->processId())));
+        // Who keeps the machine awake: our own locks, once, as this app.
+        const QByteArray ours
+            = QStringLiteral("  이 앱 — 화면을 켜 두는 중 (pid %1)").arg(harness->agent->processId()).toUtf8();
+        QVERIFY2(output.contains("지금 잠자기를 막는 앱:\n" + ours + "\n"), output.constData());
         QCOMPARE(harness->wakora({ QStringLiteral("off") }), 0);
         QCOMPARE(harness->inhibitors().size(), 1);
         QCOMPARE(harness->wakora({ QStringLiteral("frobnicate") }), 2);
