@@ -90,12 +90,7 @@ PortalInhibitor::PortalInhibitor(
     : m_connection(std::move(connection))
     , m_request(std::move(request))
     , m_timeout(timeout)
-{
-    QObject::connect(m_request.get(), &PortalRequest::answered, m_request.get(), [this] {
-        if (m_held)
-            lost();
-    });
-}
+{ }
 
 PortalInhibitor::~PortalInhibitor()
 {

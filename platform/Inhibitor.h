@@ -8,7 +8,6 @@
 #include <QString>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 class PortalRequest;
@@ -31,21 +30,6 @@ public:
     // The service took the inhibit with it (it left the bus, or ended the
     // request itself): nothing is left to give back.
     virtual void forget() = 0;
-
-    // Called once the service itself tells that the inhibit has ended.
-    using LossHandler = std::function<void()>;
-    void setLossHandler(LossHandler handler) { m_lossHandler = std::move(handler); }
-
-protected:
-    void lost()
-    {
-        forget();
-        if (m_lossHandler)
-            m_lossHandler();
-    }
-
-private:
-    LossHandler m_lossHandler;
 };
 
 // logind: the lock is the file descriptor it handed us.
@@ -90,9 +74,7 @@ private:
     bool m_held = true;
 };
 
-// The desktop portal: the inhibit lasts as long as its request object. A
-// Response on that request after the inhibit was granted means the portal's
-// backend has ended it.
+// The desktop portal: the inhibit lasts as long as its request object.
 class PortalInhibitor final : public Inhibitor
 {
 public:

@@ -41,7 +41,7 @@ std::vector<std::unique_ptr<InhibitBackend>> InhibitorPowerControl::defaultChain
     QDBusConnection systemBus, QDBusConnection sessionBus, const Options &options)
 {
     std::vector<std::unique_ptr<InhibitBackend>> chain;
-    auto portal = std::make_unique<PortalInhibitBackend>(sessionBus, options.timeout, options.portalSettle);
+    auto portal = std::make_unique<PortalInhibitBackend>(sessionBus, options.timeout, options.portalResponseTimeout);
     if (options.sandboxed)
         chain.push_back(std::move(portal));
     chain.push_back(std::make_unique<GnomeSessionInhibitBackend>(sessionBus, options.timeout));
@@ -59,15 +59,12 @@ QString InhibitorPowerControl::backendOf(quint32 id) const
                                                                                   : QString();
 }
 
-QCoro::Task<Expected<InhibitorPowerControl::Taken, qint32>> InhibitorPowerControl::take(
-    AssertionKind kind, const InhibitBackend *passOver)
+QCoro::Task<Expected<InhibitorPowerControl::Taken, qint32>> InhibitorPowerControl::take(AssertionKind kind)
 {
     QPointer<InhibitorPowerControl> self(this);
     qint32 failure = -ENOENT; // nothing answered at all
     for (size_t index = 0; index < m_chain.size(); ++index) {
         InhibitBackend *backend = m_chain[index].get();
-        if (backend == passOver)
-            continue;
         const bool answering = co_await backend->isAnswering(kind);
         if (!self)
             co_return Unexpected(qint32(-ECANCELED));
@@ -97,19 +94,6 @@ void InhibitorPowerControl::hold(quint32 id, Taken taken)
     held.inhibitor = std::move(taken.inhibitor);
     held.backend = taken.backend;
     held.retaking = false;
-    // Queued: the handle may tell from inside a signal of its own, and
-    // taking the inhibit again replaces that very handle.
-    QPointer<InhibitorPowerControl> self(this);
-    held.inhibitor->setLossHandler([self, id] {
-        if (self)
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, id] {
-                    if (self)
-                        self->inhibitorLost(id);
-                },
-                Qt::QueuedConnection);
-    });
     if (const auto name = held.backend->holderName(held.kind); name && !m_watcher.watchedServices().contains(*name))
         m_watcher.addWatchedService(*name);
 }
@@ -179,17 +163,7 @@ void InhibitorPowerControl::holderChanged(const QString &name, const QString &ol
     }
 }
 
-void InhibitorPowerControl::inhibitorLost(quint32 id)
-{
-    const auto held = m_held.find(id);
-    if (held == m_held.end() || held->second.retaking || !held->second.inhibitor)
-        return;
-    qCWarning(
-        lcPowerControl, "%s ended inhibit %u; taking it elsewhere", qUtf8Printable(held->second.backend->name()), id);
-    retake(id, held->second.backend);
-}
-
-QCoro::Task<> InhibitorPowerControl::retake(quint32 id, const InhibitBackend *passOver)
+QCoro::Task<> InhibitorPowerControl::retake(quint32 id)
 {
     Held &held = m_held.at(id);
     held.inhibitor->forget(); // its service took it along: nothing to give back
@@ -198,7 +172,7 @@ QCoro::Task<> InhibitorPowerControl::retake(quint32 id, const InhibitBackend *pa
     const AssertionKind kind = held.kind;
 
     QPointer<InhibitorPowerControl> self(this);
-    auto taken = co_await take(kind, passOver);
+    auto taken = co_await take(kind);
     if (!self)
         co_return;
     const auto entry = m_held.find(id);

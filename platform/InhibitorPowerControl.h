@@ -23,9 +23,7 @@
 // The bus name of the service holding each inhibit is watched: when its
 // owner leaves or changes (the service restarted), the inhibit is taken
 // again, under the same identifier, from the best service that answers; if
-// none does, the identifier is reported lost. A service that ended an inhibit
-// by itself (the portal's Response after granting it) is passed over for
-// that one. Main thread only; destroying
+// none does, the identifier is reported lost. Main thread only; destroying
 // the control gives back whatever it still holds.
 class InhibitorPowerControl final : public QObject, public PowerControlling
 {
@@ -34,7 +32,7 @@ class InhibitorPowerControl final : public QObject, public PowerControlling
 public:
     struct Options {
         std::chrono::milliseconds timeout{ 5000 };
-        std::chrono::milliseconds portalSettle{ 500 };
+        std::chrono::milliseconds portalResponseTimeout{ 5000 };
         bool sandboxed = isSandboxed();
     };
 
@@ -74,11 +72,10 @@ private:
         bool retaking = false;
     };
 
-    QCoro::Task<Expected<Taken, qint32>> take(AssertionKind kind, const InhibitBackend *passOver = nullptr);
+    QCoro::Task<Expected<Taken, qint32>> take(AssertionKind kind);
     void hold(quint32 id, Taken taken);
     void holderChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
-    void inhibitorLost(quint32 id);
-    QCoro::Task<> retake(quint32 id, const InhibitBackend *passOver = nullptr);
+    QCoro::Task<> retake(quint32 id);
     void unwatchUnused();
 
     std::vector<std::unique_ptr<InhibitBackend>> m_chain;

@@ -12,10 +12,10 @@
 #include <cerrno>
 
 PortalInhibitBackend::PortalInhibitBackend(
-    QDBusConnection sessionBus, std::chrono::milliseconds timeout, std::chrono::milliseconds settle)
+    QDBusConnection sessionBus, std::chrono::milliseconds timeout, std::chrono::milliseconds responseTimeout)
     : m_bus(std::move(sessionBus))
     , m_timeout(timeout)
-    , m_settle(settle)
+    , m_responseTimeout(responseTimeout)
 { }
 
 QCoro::Task<bool> PortalInhibitBackend::isAnswering(AssertionKind)
@@ -39,7 +39,7 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> PortalInhibitBackend::
 {
     const QDBusConnection bus = m_bus;
     const std::chrono::milliseconds timeout = m_timeout;
-    const std::chrono::milliseconds settle = m_settle;
+    const std::chrono::milliseconds responseTimeout = m_responseTimeout;
     const QString token = QStringLiteral("wakora%1").arg(++*m_tokens);
 
     // Followed before the call, so that no Response can slip past.
@@ -64,8 +64,19 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> PortalInhibitBackend::
     request->follow(reply.arguments().value(0).value<QDBusObjectPath>().path());
 
     if (!request->response())
-        co_await qCoro(request.get(), &PortalRequest::answered, settle);
-    if (const std::optional<uint> response = request->response(); response && *response != 0) {
+        co_await qCoro(request.get(), &PortalRequest::answered, responseTimeout);
+    const std::optional<uint> response = request->response();
+    if (!response) {
+        qCWarning(lcPowerControl, "The portal did not answer the inhibit within %lld ms",
+            static_cast<long long>(responseTimeout.count()));
+        // Whatever it decides later must not hold the machine for nobody.
+        QDBusMessage close = QDBusMessage::createMethodCall(InhibitServices::portalService, request->path(),
+            InhibitServices::portalRequestInterface, InhibitServices::close);
+        close.setAutoStartService(false);
+        QDBusConnection(bus).send(close);
+        co_return Unexpected(qint32(-ETIMEDOUT));
+    }
+    if (*response != 0) {
         qCWarning(lcPowerControl, "The portal's desktop backend refused the inhibit (response %u)", *response);
         co_return Unexpected(qint32(*response == 1 ? -ECANCELED : -EIO));
     }

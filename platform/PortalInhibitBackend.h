@@ -7,17 +7,22 @@
 // The desktop portal: Inhibit("", flags, {reason, handle_token}) with flag 4
 // for suspend and 8 for idle answers a request path at once; whether the
 // portal's desktop backend could really inhibit comes later, as the
-// request's Response. Code 0 is success and anything else a refusal. A
-// portal that says nothing within `settle` has granted it (the portal
-// answers only failures); a refusal after that ends the inhibit, which the
-// handle reports as lost.
+// request's Response. Code 0 is success, anything else a refusal, and no
+// answer within `responseTimeout` a failure too (the request is then
+// closed). A Response after that ends the inhibit, which the handle reports
+// as lost.
+//
+// On GNOME a program outside a sandbox reaches the session manager through
+// the portal with an empty app id, which gnome-session refuses while the
+// portal still answers 0: outside a sandbox the session manager is asked
+// directly, before the portal.
 class PortalInhibitBackend final : public InhibitBackend
 {
 public:
-    static constexpr std::chrono::milliseconds defaultSettle{ 500 };
+    static constexpr std::chrono::milliseconds defaultResponseTimeout{ 5000 };
 
     PortalInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout,
-        std::chrono::milliseconds settle = defaultSettle);
+        std::chrono::milliseconds responseTimeout = defaultResponseTimeout);
 
     QString name() const override { return QStringLiteral("desktop portal"); }
     QDBusConnection bus() const override { return m_bus; }
@@ -28,6 +33,6 @@ public:
 private:
     QDBusConnection m_bus;
     std::chrono::milliseconds m_timeout;
-    std::chrono::milliseconds m_settle;
+    std::chrono::milliseconds m_responseTimeout;
     std::shared_ptr<quint64> m_tokens = std::make_shared<quint64>(0);
 };

@@ -58,10 +58,11 @@ inline DBusMock *startCookieService(
 
 // Inhibit("", flags, {reason}) -> a request path; Request.Close on it ends the inhibit.
 // Without `inhibitInterface` the portal runs but does not offer Inhibit at all.
-// With a `refusal`, the portal answers the path and then, as a portal whose
-// desktop backend cannot inhibit does, that Response code on the request.
-// Refuse(path) makes the portal end a granted request the same way.
-inline DBusMock *startPortal(MockBuses &buses, QString *error, bool inhibitInterface = true, uint refusal = 0)
+// As xdg-desktop-portal does, it answers the path and then the request's
+// Response: 0 once the inhibit is held, or the `refusal` code of a desktop
+// backend that cannot inhibit; a `silent` portal never answers.
+inline DBusMock *startPortal(
+    MockBuses &buses, QString *error, bool inhibitInterface = true, uint refusal = 0, bool silent = false)
 {
     DBusMock *mock = buses.startObject(MockBuses::session, portalService, portalPath,
         inhibitInterface ? portalInterface : QStringLiteral("org.freedesktop.portal.Settings"), error);
@@ -81,14 +82,13 @@ inline DBusMock *startPortal(MockBuses &buses, QString *error, bool inhibitInter
                                  "path = '/org/freedesktop/portal/desktop/request/1_1/wakora%d' % self.count\n"
                                  "self.AddObject(path, 'org.freedesktop.portal.Request', {}, [('Close', '', '', "
                                  "'objects[\"/org/freedesktop/portal/desktop\"].held.pop(self.path)')])\n"
-                                 "if %1:\n"
-                                 "    GLib.timeout_add(20, respond, path, %1)\n"
-                                 "else:\n"
+                                 "if not %1:\n"
                                  "    self.held[path] = (int(args[1]), str(args[2].get('reason', '')))\n"
+                                 "if not %2:\n"
+                                 "    GLib.timeout_add(5, respond, path, %1)\n"
                                  "ret = dbus.ObjectPath(path)")
-                      .arg(refusal))
-        && mock->addMethod(portalInterface, QStringLiteral("Refuse"), QStringLiteral("o"), QString(),
-            respond + QStringLiteral("self.held.pop(str(args[0]))\nrespond(str(args[0]), 2)"))
+                      .arg(refusal)
+                      .arg(silent ? 1 : 0))
         && mock->addMethod(portalInterface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
             QStringLiteral("ret = dbus.Array([(p, '', h[1], dbus.UInt32(h[0])) "
                            "for p, h in getattr(self, 'held', {}).items()], signature='(sssu)')"));
