@@ -64,16 +64,32 @@ QCoro::Task<> MenuBarXPCService::serve(QDBusMessage message)
     QPointer<MenuBarXPCService> self(this);
     QDBusConnection bus = m_bus;
     const QString sender = message.service();
-    const bool admitted = co_await admit(sender);
-    if (!self)
-        co_return;
-    if (!admitted) {
-        bus.send(message.createErrorReply(
-            QDBusError::AccessDenied, peerRefusal(sender, QStringLiteral("not a Wakora program of this user"))));
-        co_return;
+    std::shared_ptr<TurnQueue> &arrivals = m_arrivals[sender];
+    if (!arrivals)
+        arrivals = std::make_shared<TurnQueue>();
+    const std::shared_ptr<TurnQueue> queue = arrivals;
+
+    std::optional<QCoro::Task<QDBusMessage>> answering;
+    {
+        // Admission and the start of the work, in arrival order; the work
+        // itself may then take its time while the next request starts.
+        const TurnQueue::Turn turn = co_await queue->next();
+        if (!self)
+            co_return;
+        const bool admitted = co_await admit(sender);
+        if (!self)
+            co_return;
+        if (!admitted) {
+            bus.send(message.createErrorReply(
+                QDBusError::AccessDenied, peerRefusal(sender, QStringLiteral("not a Wakora program of this user"))));
+            if (m_arrivals.value(sender) == queue && !m_clients.contains(sender))
+                m_arrivals.remove(sender);
+            co_return;
+        }
+        addClient(sender);
+        answering.emplace(answer(message));
     }
-    addClient(sender);
-    const QDBusMessage reply = co_await answer(message);
+    const QDBusMessage reply = co_await std::move(*answering);
     // The reply goes out even when the service went away meanwhile: every
     // request is answered exactly once.
     bus.send(reply);
@@ -113,6 +129,7 @@ void MenuBarXPCService::removeClient(const QString &name)
 {
     m_clients.removeAll(name);
     m_admitted.remove(name);
+    m_arrivals.remove(name);
     m_watcher.removeWatchedService(name);
 }
 

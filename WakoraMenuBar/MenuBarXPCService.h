@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TurnQueue.h"
+
 #include "DBusRequestService.h"
 #include "MenuBarRequests.h"
 
@@ -35,7 +37,8 @@ public:
 
     // Unique bus names, in the order they were admitted.
     const QStringList &clients() const { return m_clients; }
-    bool hasClients() const { return !m_clients.isEmpty(); }
+    // A client counts from its first message on, admitted or not yet.
+    bool hasClients() const { return !m_clients.isEmpty() || !m_arrivals.isEmpty(); }
     MenuBarRequests::State state() const { return m_requests.state(); }
 
     void notifyClients();
@@ -59,5 +62,8 @@ private:
     MenuBarRequests m_requests;
     QStringList m_clients;
     QSet<QString> m_admitted;
+    // Each sender's requests are admitted once and start in the order they
+    // arrived: a turn per sender, held until its request has started.
+    QHash<QString, std::shared_ptr<TurnQueue>> m_arrivals;
     QDBusServiceWatcher m_watcher;
 };
