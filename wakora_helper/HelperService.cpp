@@ -1,5 +1,7 @@
 #include "HelperService.h"
 
+#include <algorithm>
+
 #include "ClamshellService.h"
 #include "PeerProcess.h"
 
@@ -74,23 +76,77 @@ Expected<void, QString> HelperService::registerOnBus()
 
 void HelperService::requestArrived(const QDBusMessage &message)
 {
+    if (m_ending) {
+        m_bus.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+        return;
+    }
+    const QString caller = message.service();
+    int &pending = m_pending[caller];
+    if (pending >= maxQueuedPerCaller) {
+        // A flood from one caller never grows the queue, nor delays a restore.
+        m_bus.send(message.createErrorReply(QDBusError::LimitsExceeded,
+            QStringLiteral("too many requests from %1 at once; wait for the answers").arg(caller)));
+        return;
+    }
+    ++pending;
+    // Watching from arrival on means a caller's leaving is always seen; a
+    // name gone before that fails the peer check.
+    if (!m_watcher.watchedServices().contains(caller))
+        m_watcher.addWatchedService(caller);
+    admitThenQueue(message);
+}
+
+QCoro::Task<> HelperService::admitThenQueue(QDBusMessage message)
+{
+    QPointer<HelperService> self(this);
+    QDBusConnection bus = m_bus;
+    const QString sender = message.service();
+    const auto admitted = co_await admit(sender);
+    if (!self) {
+        bus.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+        co_return;
+    }
+    if (!admitted) {
+        helperLog(
+            LOG_WARNING, QStringLiteral("refused %1 from %2: %3").arg(message.member(), sender, admitted.error()));
+        bus.send(message.createErrorReply(QDBusError::AccessDenied, peerRefusal(sender, admitted.error())));
+        settled(sender);
+        co_return;
+    }
     enqueue(Job{ message, QString() });
+}
+
+void HelperService::settled(const QString &caller)
+{
+    const auto pending = m_pending.find(caller);
+    if (pending == m_pending.end())
+        return;
+    if (--pending.value() > 0)
+        return;
+    m_pending.erase(pending);
+    if (!m_clients.isClient(caller))
+        m_watcher.removeWatchedService(caller);
 }
 
 void HelperService::enqueue(Job job)
 {
+    const bool isRequest = job.request.type() == QDBusMessage::MethodCallMessage;
     if (m_ending) {
         // The last restore is under way: nothing may come after it.
-        if (job.request.type() == QDBusMessage::MethodCallMessage)
+        if (isRequest) {
             m_bus.send(job.request.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+            settled(job.request.service());
+        }
         return;
     }
-    // Watching from arrival on means a caller's leaving is always queued
-    // after its own requests; a name gone before that fails the peer check.
-    if (job.request.type() == QDBusMessage::MethodCallMessage
-        && !m_watcher.watchedServices().contains(job.request.service()))
-        m_watcher.addWatchedService(job.request.service());
-    m_jobs.push_back(std::move(job));
+    if (isRequest) {
+        m_jobs.push_back(std::move(job));
+    } else {
+        // A restore goes ahead of every waiting request, behind earlier restores.
+        const auto firstRequest = std::find_if(m_jobs.begin(), m_jobs.end(),
+            [](const Job &queued) { return queued.request.type() == QDBusMessage::MethodCallMessage; });
+        m_jobs.insert(firstRequest, std::move(job));
+    }
     drain();
 }
 
@@ -139,16 +195,7 @@ QCoro::Task<> HelperService::serve(QDBusMessage message)
     const QString sender = message.service();
     const QString member = message.member();
 
-    const auto admitted = co_await admit(sender);
-    if (!self) {
-        bus.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
-        co_return;
-    }
-    if (!admitted) {
-        helperLog(LOG_WARNING, QStringLiteral("refused %1 from %2: %3").arg(member, sender, admitted.error()));
-        bus.send(message.createErrorReply(QDBusError::AccessDenied, peerRefusal(sender, admitted.error())));
-        co_return;
-    }
+    // Admitted before it was queued.
     const bool newClient = !m_clients.isClient(sender);
     m_clients.admit(sender);
 
@@ -170,6 +217,8 @@ QCoro::Task<> HelperService::serve(QDBusMessage message)
         helperLog(LOG_ERR, QStringLiteral("%1 failed: %2").arg(member.toLower(), result.error()));
     // Every request is answered exactly once, even while the helper ends.
     bus.send(modeReply(message, result));
+    if (self)
+        self->settled(sender);
 
     // The watch on a new client starts with its first request; had it left
     // before the bus heard of the watch, no signal would say so. Ask once.
@@ -203,7 +252,14 @@ QCoro::Task<Expected<void, QString>> HelperService::restore(QString why)
 
 QCoro::Task<> HelperService::restoreAtStart()
 {
+    // Requests that arrive meanwhile are queued behind it.
+    QPointer<HelperService> self(this);
+    m_draining = true;
     co_await restore(QStringLiteral("at start"));
+    if (!self)
+        co_return;
+    m_draining = false;
+    drain();
 }
 
 QCoro::Task<> HelperService::restoreAtExit()
@@ -211,9 +267,11 @@ QCoro::Task<> HelperService::restoreAtExit()
     // Wait for the request in hand, if any: policy operations never overlap.
     QPointer<HelperService> self(this);
     m_ending = true;
-    for (const Job &job : std::exchange(m_jobs, {}))
+    for (const Job &job : std::exchange(m_jobs, {})) {
         if (job.request.type() == QDBusMessage::MethodCallMessage)
             m_bus.send(job.request.createErrorReply(QDBusError::Failed, QStringLiteral("the helper is ending")));
+    }
+    m_pending.clear();
     while (self && self->m_draining)
         co_await QCoro::sleepFor(std::chrono::milliseconds(20));
     if (self)

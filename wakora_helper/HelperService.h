@@ -17,9 +17,11 @@
 #include <memory>
 
 // The lid-closed mode on the system bus. Every request is checked (its
-// arguments, then polkit, then the caller's executable) and then carried
-// out strictly one at a time, in arrival order, together with the restores
-// that follow a client leaving the bus. The policy itself runs on a work
+// arguments, then polkit and the caller's executable, concurrently with
+// other requests' checks) before it is queued; only admitted requests wait
+// in the queue, at most `maxQueuedPerCaller` of one caller at a time, and
+// are carried out strictly one at a time, in arrival order. A restore that
+// follows a client leaving the bus goes ahead of every queued request. The policy itself runs on a work
 // thread of its own, because the power-management command blocks, so the
 // event loop keeps watching the bus meanwhile. Main thread only.
 class HelperService : public DBusRequestService
@@ -32,12 +34,15 @@ public:
         std::chrono::milliseconds authorizationTimeout{ 25'000 };
     };
 
+    // Requests of one caller being checked or waiting; more are refused at once.
+    static constexpr int maxQueuedPerCaller = 8;
+
     HelperService(
         QDBusConnection bus, std::shared_ptr<ClamshellPolicy> policy, Options options, QObject *parent = nullptr);
     ~HelperService() override;
 
-    // Gives back a setting left over from an earlier run; call before the
-    // service is on the bus. Failures are logged.
+    // Gives back a setting left over from an earlier run; requests that
+    // arrive meanwhile wait for it. Failures are logged.
     QCoro::Task<> restoreAtStart();
     // Gives the setting back when the helper is told to end. Failures are logged.
     QCoro::Task<> restoreAtExit();
@@ -56,6 +61,8 @@ private:
     };
 
     void enqueue(Job job);
+    QCoro::Task<> admitThenQueue(QDBusMessage message);
+    void settled(const QString &caller);
     QCoro::Task<> drain();
     QCoro::Task<> serve(QDBusMessage message);
     QCoro::Task<> clientLeft(QString name);
@@ -86,6 +93,7 @@ private:
     HelperClients m_clients;
     QDBusServiceWatcher m_watcher;
     std::deque<Job> m_jobs;
+    QHash<QString, int> m_pending; // per caller: checked or queued, not yet answered
     bool m_draining = false;
     bool m_ending = false;
     QThread m_workThread;

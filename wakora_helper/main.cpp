@@ -20,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCoroTask>
+#include <QDBusConnectionInterface>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -101,21 +102,32 @@ int main(int argc, char *argv[])
     options.admittedPrograms = QStringList{ ProgramLocations::ofThisProgram().agent() } + parser.values(admit);
     HelperService service(bus, std::make_shared<ClamshellPolicy>(setting, ownership), options);
 
-    // A setting left by an earlier run (a crash, a kill) goes back before
-    // anyone can ask for anything.
-    QCoro::waitFor(service.restoreAtStart());
+    // The name first: a helper that is already running owns the setting,
+    // and a second one (started by hand) must leave it alone.
     if (const auto registered = service.registerOnBus(); !registered) {
+        if (bus.interface()->isServiceRegistered(ClamshellService::machServiceName()).value()) {
+            helperLog(LOG_INFO, QStringLiteral("another helper is running; leaving its setting alone"));
+            return 0;
+        }
         helperLog(LOG_ERR, registered.error());
         return 1;
     }
+    // A setting left by an earlier run (a crash, a kill) goes back before
+    // any request is carried out: they wait in the queue behind it.
+    service.restoreAtStart();
 
     QSocketNotifier signals(termination.fd(), QSocketNotifier::Read);
     QObject::connect(&signals, &QSocketNotifier::activated, &application, [&] {
         signals.setEnabled(false);
         signalfd_siginfo info = {};
         [[maybe_unused]] const auto got = ::read(termination.fd(), &info, sizeof info);
-        bus.unregisterService(ClamshellService::machServiceName());
-        service.restoreAtExit().then([] { QCoreApplication::quit(); });
+        // The name stays ours until the setting is back: a request meanwhile
+        // is refused by us rather than starting a second helper that would
+        // restore alongside.
+        service.restoreAtExit().then([&bus] {
+            bus.unregisterService(ClamshellService::machServiceName());
+            QCoreApplication::quit();
+        });
     });
     // A system bus that went away (restarted, or shut down) will not tell
     // us about our clients any more: end, and let the next start restore.

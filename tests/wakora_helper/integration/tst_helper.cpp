@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
 #include <QDBusReply>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
@@ -117,9 +118,9 @@ private Q_SLOTS:
         QVERIFY(harness->setLidIgnoredElsewhere());
 
         QVERIFY2(harness->startHelper(&error), qPrintable(error));
-        // Done before the name was taken.
-        QVERIFY(!anythingWritten());
+        // Done before the first request is answered: it waits behind the restore.
         expectMode(HelperHarness::request(newConnection(), QStringLiteral("Status")), 0);
+        QVERIFY(!anythingWritten());
     }
 
     void theOwnerLeavingGivesTheSettingBack()
@@ -279,7 +280,64 @@ private Q_SLOTS:
         QVERIFY(lidIgnored());
 
         QVERIFY2(harness->startHelper(&error), qPrintable(error));
+        expectMode(HelperHarness::request(newConnection(), QStringLiteral("Status")), 0);
         QVERIFY(!anythingWritten());
+    }
+
+    void aSecondHelperLeavesTheRunningOnesSettingAlone()
+    {
+        QVERIFY2(harness->startHelper(&error), qPrintable(error));
+        expectMode(HelperHarness::request(newConnection(), QStringLiteral("Enable")), 1);
+        QVERIFY(harness->markerExists());
+
+        // Started by hand beside it: it finds the name taken and goes.
+        QProcess second;
+        second.setProcessEnvironment(harness->helper->processEnvironment());
+        second.start(harness->helper->program(), harness->helper->arguments());
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(harness->markerExists());
+        QVERIFY(lidIgnored());
+        expectMode(HelperHarness::request(newConnection(), QStringLiteral("Status")), 1);
+    }
+
+    void aFloodFromAForeignCallerDoesNotDelayTheRestore()
+    {
+        QVERIFY2(harness->startHelper(&error), qPrintable(error));
+        std::optional<QDBusConnection> owner = newConnection();
+        expectMode(HelperHarness::request(*owner, QStringLiteral("Enable")), 1);
+
+        // 10,000 requests in a burst from a caller polkit refuses slowly.
+        harness->polkit->addMethod(QStringLiteral("org.freedesktop.PolicyKit1.Authority"),
+            QStringLiteral("CheckAuthorization"), QStringLiteral("(sa{sv})sa{ss}us"), QStringLiteral("(bba{ss})"),
+            QStringLiteral("import time\ntime.sleep(0.5)\nret = (False, False, {})"));
+        QDBusConnection foreign = newConnection();
+        int refusedAtOnce = 0;
+        int denied = 0;
+        std::vector<QDBusPendingCall> calls;
+        for (int i = 0; i < 10000; ++i) {
+            QDBusMessage call = QDBusMessage::createMethodCall(ClamshellService::machServiceName(),
+                ClamshellService::objectPath(), ClamshellService::interfaceName(), QStringLiteral("Enable"));
+            calls.push_back(foreign.asyncCall(call, 60000));
+        }
+        for (auto &call : calls) {
+            call.waitForFinished();
+            if (call.error().name() == u"org.freedesktop.DBus.Error.LimitsExceeded")
+                ++refusedAtOnce;
+            else if (call.error().name() == u"org.freedesktop.DBus.Error.AccessDenied")
+                ++denied;
+        }
+        // At most 8 of one caller are checked or queued at a time; the rest
+        // are refused unchecked, so polkit saw only a handful.
+        QCOMPARE(refusedAtOnce + denied, 10000);
+        QVERIFY2(denied >= 8 && denied < 100, qPrintable(QString::number(denied)));
+
+        // The owner leaves: the setting comes back at once.
+        QElapsedTimer timer;
+        timer.start();
+        leave(owner);
+        QTRY_VERIFY_WITH_TIMEOUT(!anythingWritten(), 5000);
+        qInfo("restored %lld ms after the owner left", static_cast<long long>(timer.elapsed()));
     }
 
     void requestsNeverOverlap()
