@@ -1,5 +1,7 @@
 #include "BusMonitor.h"
 #include "InhibitMocks.h"
+#include "InhibitorPowerControl.h"
+#include "PowerController.h"
 #include "RealGnomeSession.h"
 #include "RealPortal.h"
 #include "RealXfcePowerManager.h"
@@ -242,6 +244,65 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(gnome->inhibitors(), std::optional(QList<GnomeInhibitor>{}));
         QTRY_VERIFY(logindInhibitors(logind)->isEmpty());
+    }
+
+    std::shared_ptr<InhibitorPowerControl> wakoraControl(bool sandboxed)
+    {
+        InhibitorPowerControl::Options options;
+        options.sandboxed = sandboxed;
+        return std::make_shared<InhibitorPowerControl>(
+            buses->bus(MockBuses::system).newConnection(), session().newConnection(), options);
+    }
+
+    qsizetype wakoraLocks()
+    {
+        const auto locks = logindInhibitors(logind).value_or(QList<LogindInhibitor>{});
+        return std::count_if(
+            locks.cbegin(), locks.cend(), [](const LogindInhibitor &lock) { return lock.who == u"Wakora"; });
+    }
+
+    // Outside a sandbox Wakora asks gnome-session itself, with its app id,
+    // and never the portal, whose inhibit gnome-session would refuse.
+    void wakoraOnGnomeHoldsThroughTheSessionManager()
+    {
+        WAKORA_START_OR_SKIP(gnome->start(*buses, display));
+        WAKORA_START_OR_SKIP(portal->start(*buses, display));
+        WAKORA_START_OR_SKIP(monitor->start(
+            session(), { QStringLiteral("type='method_call',interface='org.freedesktop.portal.Inhibit'") }));
+        auto control = wakoraControl(false);
+        PowerController controller(control);
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::displaySleep)));
+
+        auto held = gnome->inhibitors().value_or(QList<GnomeInhibitor>{});
+        std::sort(held.begin(), held.end(), [](const auto &a, const auto &b) { return a.flags < b.flags; });
+        const QList<GnomeInhibitor> expected{
+            { QStringLiteral("com.quorvel.WakoraApp"), QStringLiteral("Wakora: prevent system sleep"), 4, 0 },
+            { QStringLiteral("com.quorvel.WakoraApp"), QStringLiteral("Wakora: prevent display sleep"), 8, 0 },
+        };
+        QCOMPARE(held, expected);
+        QCOMPARE(gnome->isInhibited(4), std::optional(true));
+        QCOMPARE(wakoraLocks(), 0); // gnome-session's own lock stands for it
+        QVERIFY(monitor->callsOf(RealPortal::inhibitInterface, QStringLiteral("Inhibit")).isEmpty());
+
+        QCoro::waitFor(controller.releaseAll());
+        QTRY_COMPARE(gnome->inhibitors(), std::optional(QList<GnomeInhibitor>{}));
+    }
+
+    // Inside a sandbox the portal comes first; with no session manager behind
+    // it, its refusal (Response 2) sends Wakora on to logind, and the switch
+    // is on because logind holds the lock.
+    void wakoraFallsBackWhenTheRealPortalRefuses()
+    {
+        WAKORA_START_OR_SKIP(portal->start(*buses, display));
+        auto control = wakoraControl(true);
+        PowerController controller(control);
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(controller.isEnabled(AssertionKind::systemSleep));
+        QCOMPARE(wakoraLocks(), 1);
+        QCOMPARE(logindInhibitors(logind)->value(0).what, QStringLiteral("sleep"));
+        QCoro::waitFor(controller.releaseAll());
+        QTRY_COMPARE(wakoraLocks(), 0);
     }
 
     // Cookies are not tied to their caller, and the power manager takes no
