@@ -29,6 +29,7 @@ ApplicationInstance::Claim ApplicationInstance::claim()
     // Register the object first, so that nobody who sees the name finds it missing.
     if (!m_bus.registerObject(QLatin1String(objectPath), this, QDBusConnection::ExportScriptableSlots))
         return Claim::unavailable;
+    // Synchronous, before the window exists: the bus daemon answers at once.
     const auto reply = m_bus.interface()->registerService(QLatin1String(serviceName),
         QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
@@ -39,6 +40,8 @@ ApplicationInstance::Claim ApplicationInstance::claim()
 
     QDBusMessage present = QDBusMessage::createMethodCall(QLatin1String(serviceName), QLatin1String(objectPath),
         QLatin1String("com.quorvel.WakoraApp.Application"), QStringLiteral("Present"));
+    // Before this program shows anything, and bounded: the other instance is
+    // asked to come forward, and this one then exits.
     const QDBusMessage answer = m_bus.call(present, QDBus::Block, 5000);
     if (answer.type() == QDBusMessage::ReplyMessage)
         return Claim::presentedOther;

@@ -70,6 +70,8 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
             lcAgent, "Cannot export the request service: %s", qUtf8Printable(m_sessionBus.lastError().message()));
         return false;
     }
+    // Synchronous: at start, before anything is served; the bus daemon
+    // answers this itself, at once.
     const auto registered = m_sessionBus.interface()->registerService(MenuBarService::machServiceName(),
         QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (!registered.isValid() || registered.value() != QDBusConnectionInterface::ServiceRegistered) {

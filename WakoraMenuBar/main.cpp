@@ -43,6 +43,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "WakoraMenuBar: no session bus: %s\n", qPrintable(sessionBus.lastError().message()));
         return 1;
     }
+    // Synchronous, before the event loop runs: only the bus daemon answers these.
     if (sessionBus.interface()->isServiceRegistered(MenuBarService::machServiceName()).value()) {
         const auto owner = sessionBus.interface()->servicePid(MenuBarService::machServiceName());
         std::printf("Wakora's agent is already running (pid %u).\n", owner.value());

@@ -66,6 +66,8 @@ Expected<void, QString> HelperService::registerOnBus()
     if (!m_bus.registerVirtualObject(ClamshellService::objectPath(), this))
         return Unexpected(
             QStringLiteral("cannot export %1: %2").arg(ClamshellService::objectPath(), m_bus.lastError().message()));
+    // Synchronous, at start before any request is served: the bus daemon
+    // answers this itself.
     const auto registered = m_bus.interface()->registerService(ClamshellService::machServiceName(),
         QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (!registered.isValid() || registered.value() != QDBusConnectionInterface::ServiceRegistered)

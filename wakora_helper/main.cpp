@@ -105,6 +105,7 @@ int main(int argc, char *argv[])
     // The name first: a helper that is already running owns the setting,
     // and a second one (started by hand) must leave it alone.
     if (const auto registered = service.registerOnBus(); !registered) {
+        // Before serving; the bus daemon answers at once.
         if (bus.interface()->isServiceRegistered(ClamshellService::machServiceName()).value()) {
             helperLog(LOG_INFO, QStringLiteral("another helper is running; leaving its setting alone"));
             return 0;
