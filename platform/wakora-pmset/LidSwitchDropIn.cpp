@@ -1,6 +1,7 @@
 #include "LidSwitchDropIn.h"
 
 #include "BusCalls.h"
+#include "LidSwitchSettings.h"
 #include "LogindSettings.h"
 
 #include <QDeadlineTimer>
@@ -31,7 +32,7 @@ QByteArray dropInContents()
 {
     QByteArray contents = "# Written by wakora-pmset: the lid keeps the machine awake until this file is removed.\n"
                           "[Login]\n";
-    for (const QString &key : LogindSettings::lidSwitchKeys)
+    for (const QString &key : LidSwitchSettings::keys)
         contents += key.toUtf8() + "=ignore\n";
     return contents;
 }

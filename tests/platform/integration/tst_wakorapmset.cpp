@@ -118,6 +118,11 @@ private Q_SLOTS:
             << listing("0", " sleep 10\n");
         QTest::newRow("lid suspends on battery") << QStringList{ QStringLiteral("suspend"), ignore, ignore }
                                                  << QStringLiteral("lock") << 600ull << listing("0", " sleep 0\n");
+        // How logind reports an administrator's HandleLidSwitch=ignore and nothing else (Debian 12).
+        QTest::newRow("lid ignored, external power unset") << QStringList{ ignore, QString(),
+            ignore } << QStringLiteral("ignore") << 0ull << listing("1", " sleep 0\n");
+        QTest::newRow("lid suspends, external power unset") << QStringList{ QStringLiteral("suspend"), QString(),
+            ignore } << QStringLiteral("ignore") << 0ull << listing("0", " sleep 0\n");
         QTest::newRow("no lid properties at all")
             << QStringList{} << QStringLiteral("ignore") << 1800ull << listing("0", " sleep 0\n");
     }
