@@ -104,6 +104,26 @@ private Q_SLOTS:
         QVERIFY(!anythingWritten());
     }
 
+    void anAdministratorsOwnSettingLetsOursGoBack()
+    {
+        QVERIFY2(harness->startHelper(&error), qPrintable(error));
+        QDBusConnection bus = newConnection();
+        expectMode(HelperHarness::request(bus, QStringLiteral("Enable")), 1);
+        // While ours is on, the administrator ignores the lid everywhere too, in a drop-in of their own.
+        QFile local(QDir(harness->configDirectory()).filePath(QStringLiteral("50-local.conf")));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("[Login]\nHandleLidSwitch=ignore\nHandleLidSwitchExternalPower=ignore\n"
+                    "HandleLidSwitchDocked=ignore\n");
+        local.close();
+
+        // Ours goes back; what is left is theirs.
+        expectMode(HelperHarness::request(bus, QStringLiteral("Disable")), 2);
+        QVERIFY(!harness->markerExists());
+        QVERIFY(!harness->dropInExists());
+        QVERIFY(local.exists());
+        QVERIFY(lidIgnored());
+    }
+
     void startUpRestoresALeftOverMarker()
     {
         // A run that died while owning: marker, drop-in and logind's setting all left behind.
