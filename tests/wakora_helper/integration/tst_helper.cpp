@@ -104,6 +104,33 @@ private Q_SLOTS:
         QVERIFY(!anythingWritten());
     }
 
+    void theModesDoNotDependOnTheActivationsUmask_data()
+    {
+        QTest::addColumn<mode_t>("activationUmask");
+        QTest::newRow("0") << mode_t(0);
+        QTest::newRow("077") << mode_t(077);
+    }
+
+    void theModesDoNotDependOnTheActivationsUmask()
+    {
+        QFETCH(mode_t, activationUmask);
+        // The helper inherits the umask of whoever starts it, here this test.
+        const mode_t before = ::umask(activationUmask);
+        const bool started = harness->startHelper(&error);
+        ::umask(before);
+        QVERIFY2(started, qPrintable(error));
+        expectMode(HelperHarness::request(newConnection(), QStringLiteral("Enable")), 1);
+
+        const auto modeOf = [](const QString &path) {
+            struct stat status = {};
+            return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : mode_t(-1);
+        };
+        QCOMPARE(modeOf(harness->markerPath()), mode_t(0644));
+        QCOMPARE(modeOf(harness->markerDirectory()), mode_t(0755));
+        QCOMPARE(modeOf(harness->dropInPath()), mode_t(0644));
+        QCOMPARE(modeOf(harness->configDirectory()), mode_t(0755));
+    }
+
     void anAdministratorsOwnSettingLetsOursGoBack()
     {
         QVERIFY2(harness->startHelper(&error), qPrintable(error));
