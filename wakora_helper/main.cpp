@@ -26,6 +26,7 @@
 
 #include <csignal>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -63,6 +64,10 @@ private:
 
 int main(int argc, char *argv[])
 {
+    // The activation's umask is whatever the bus was started with; the
+    // marker (0644) and its folder (0755, as the package makes it) must not
+    // depend on it, and neither may what wakora-pmset writes.
+    ::umask(022);
     TerminationSignals termination; // before any thread exists, so all of them block the signals
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("wakora_helper"));

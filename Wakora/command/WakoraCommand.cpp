@@ -13,6 +13,7 @@
 #include <QCoroProcess>
 #include <QCoroTimer>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QLocale>
@@ -89,6 +90,8 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
             complain(QStringLiteral("실행할 명령이 없습니다.\n%1").arg(QString::fromUtf8(usageText)));
             co_return usageError;
         }
+        if (!hasSessionBus())
+            co_return noSessionBus;
         co_return co_await hold(display, arguments);
     }
 
@@ -97,6 +100,8 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
             complain(QStringLiteral("lid 다음에는 on 또는 off가 와야 합니다.\n%1").arg(QString::fromUtf8(usageText)));
             co_return usageError;
         }
+        if (!hasSessionBus())
+            co_return noSessionBus;
         co_return co_await lid(arguments.first() == u"on");
     }
 
@@ -113,12 +118,26 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
             co_return usageError;
         }
     }
+    if (!hasSessionBus())
+        co_return noSessionBus;
     const bool flag = !arguments.isEmpty();
     if (verb == u"status")
         co_return co_await status();
     if (verb == u"usage")
         co_return co_await usage(flag);
     co_return co_await switchKinds(verb == u"on", flag);
+}
+
+bool WakoraCommand::hasSessionBus() const
+{
+    // Without it no agent can be found or started: asking would only wait out the time-outs.
+    if (m_bus.isConnected())
+        return true;
+    QString text = QStringLiteral("세션 버스에 연결할 수 없습니다. 데스크톱 세션의 터미널에서 실행하세요.");
+    if (const QString why = m_bus.lastError().message(); !why.isEmpty())
+        text += QStringLiteral(" (%1)").arg(why);
+    complain(text);
+    return false;
 }
 
 QCoro::Task<bool> WakoraCommand::ensureAgent()

@@ -21,6 +21,9 @@ class RemoteMenuBar;
 //   wakora usage [--json]    the last 7 days
 //   wakora hold [--display] -- COMMAND...
 //                            awake while COMMAND runs; exits with its status
+//
+// Every verb needs the session bus, where the agent is: without one it
+// says so at once and exits with noSessionBus.
 class WakoraCommand
 {
 public:
@@ -29,6 +32,7 @@ public:
         failure = 1,
         usageError = 2,
         agentNotRunning = 3,
+        noSessionBus = 4,
         commandNotStarted = 127,
     };
 
@@ -50,6 +54,8 @@ private:
     QCoro::Task<bool> connect();
     // Both of the above; says why when it fails.
     QCoro::Task<bool> reachAgent();
+    // Says so when there is no session bus to find the agent on.
+    bool hasSessionBus() const;
 
     QDBusConnection m_bus;
     ProgramLocations m_locations;

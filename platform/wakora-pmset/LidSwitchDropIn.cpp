@@ -1,6 +1,7 @@
 #include "LidSwitchDropIn.h"
 
 #include "BusCalls.h"
+#include "LidSwitchSettings.h"
 #include "LogindSettings.h"
 
 #include <QDeadlineTimer>
@@ -16,9 +17,18 @@
 
 namespace {
 
-// logind rereads its configuration in its own time after the signal.
+// How long logind may take to answer again after the signal (a busy or
+// restarting logind), and how often it is asked meanwhile.
 constexpr int reloadTimeoutMs = 5000;
 constexpr unsigned long reloadPollMs = 50;
+
+// logind (systemd 252) says nothing once it has reread its configuration, and an
+// administrator's own settings may leave every property as it was. It serves its bus and
+// its signals from one sd-event loop, one event a turn, the longest ready first at equal
+// priority, and systemd queues the SIGHUP before it answers KillUnit: at most four calls
+// (the bus's socket and timer sources, each once ready before the signal and once beside
+// it) are answered before the reload, so the fifth read in a row is answered after it.
+constexpr int readsToPassTheReload = 5;
 
 const QString dropInName = QStringLiteral("60-wakora-disablesleep.conf");
 
@@ -31,7 +41,7 @@ QByteArray dropInContents()
 {
     QByteArray contents = "# Written by wakora-pmset: the lid keeps the machine awake until this file is removed.\n"
                           "[Login]\n";
-    for (const QString &key : LogindSettings::lidSwitchKeys)
+    for (const QString &key : LidSwitchSettings::keys)
         contents += key.toUtf8() + "=ignore\n";
     return contents;
 }
@@ -71,21 +81,41 @@ bool reloadLogind(QDBusConnection &bus, QString &error)
     return true;
 }
 
-bool waitForSetting(QDBusConnection &bus, bool disabled, QString &error)
+// logind's settings once it has reread its configuration; absent, with the
+// error given, when logind does not answer within the time-out.
+std::optional<LogindSettings> readAfterReload(QDBusConnection &bus, QString &error)
 {
     const QDeadlineTimer deadline(reloadTimeoutMs);
+    int answered = 0; // in a row: a logind that went away and came back starts the count again
     for (;;) {
-        const auto settings = LogindSettings::read(bus, error);
-        if (settings && settings->sleepDisabled == disabled)
-            return true;
+        auto settings = LogindSettings::read(bus, error);
+        answered = settings ? answered + 1 : 0;
+        if (answered == readsToPassTheReload)
+            return settings;
         if (deadline.hasExpired()) {
-            if (settings)
-                error = QStringLiteral("logind still reports SleepDisabled %1 after reloading")
-                            .arg(settings->sleepDisabled ? 1 : 0);
-            return false;
+            error = QStringLiteral("logind did not answer after the signal to reload: %1").arg(error);
+            return std::nullopt;
         }
-        QThread::msleep(reloadPollMs);
+        if (!settings)
+            QThread::msleep(reloadPollMs);
     }
+}
+
+// Whether logind has taken up the change: reloaded, and for 1 reporting the
+// lid ignored. For 0 the reload is all: an administrator's own
+// HandleLidSwitch=ignore may keep SleepDisabled at 1 without our drop-in.
+bool takenUp(QDBusConnection &bus, bool disabled, QString &error)
+{
+    if (!reloadLogind(bus, error))
+        return false;
+    const auto settings = readAfterReload(bus, error);
+    if (!settings)
+        return false;
+    if (disabled && !settings->sleepDisabled) {
+        error = QStringLiteral("logind still reports SleepDisabled 0 after reloading");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -118,7 +148,7 @@ int write(QDBusConnection &systemBus, const QString &configDir, bool disabled)
         fail(error);
         return EXIT_FAILURE;
     }
-    if (reloadLogind(systemBus, error) && waitForSetting(systemBus, disabled, error))
+    if (takenUp(systemBus, disabled, error))
         return EXIT_SUCCESS;
 
     // Never leave a change behind that logind has not taken up: the next

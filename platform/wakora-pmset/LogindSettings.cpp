@@ -2,13 +2,9 @@
 
 #include "BusCalls.h"
 #include "InhibitServices.h"
+#include "LidSwitchSettings.h"
 
 #include <QDBusArgument>
-
-#include <algorithm>
-
-const QStringList LogindSettings::lidSwitchKeys = { QStringLiteral("HandleLidSwitch"),
-    QStringLiteral("HandleLidSwitchExternalPower"), QStringLiteral("HandleLidSwitchDocked") };
 
 std::optional<LogindSettings> LogindSettings::read(QDBusConnection &systemBus, QString &error)
 {
@@ -23,9 +19,7 @@ std::optional<LogindSettings> LogindSettings::read(QDBusConnection &systemBus, Q
     reply.arguments().constFirst().value<QDBusArgument>() >> properties;
 
     LogindSettings settings;
-    // Sleep is disabled when closing the lid does nothing, whatever the power source or dock.
-    settings.sleepDisabled = std::all_of(lidSwitchKeys.cbegin(), lidSwitchKeys.cend(),
-        [&](const QString &key) { return properties.value(key).toString() == u"ignore"; });
+    settings.sleepDisabled = LidSwitchSettings::fromProperties(properties).sleepDisabled();
 
     const QVariant action = properties.value(QStringLiteral("IdleAction"));
     const QVariant delay = properties.value(QStringLiteral("IdleActionUSec"));

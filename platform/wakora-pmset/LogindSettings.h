@@ -3,7 +3,6 @@
 #include "IdleSettings.h"
 
 #include <QDBusConnection>
-#include <QStringList>
 
 #include <optional>
 
@@ -12,8 +11,6 @@
 struct LogindSettings {
     bool sleepDisabled = false;
     IdleSettings idle; // sleep only: logind knows nothing of the display
-
-    static const QStringList lidSwitchKeys;
 
     static std::optional<LogindSettings> read(QDBusConnection &systemBus, QString &error);
     // logind's CanSuspend: true for "yes" and "challenge"; absent when it cannot be asked.

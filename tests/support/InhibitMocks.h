@@ -153,16 +153,20 @@ struct LogindInhibitor {
 };
 
 // Python for a systemd mock's KillUnit: makes the logind mock read the lid
-// settings of the drop-in at `dropInPath` again, as logind does on SIGHUP,
-// with logind's own defaults for what the drop-in leaves out.
+// settings of the drop-in folder of `dropInPath` again, as logind does on
+// SIGHUP: every `*.conf` there in the order of their names, the later ones
+// over the earlier, with logind's own defaults for what they leave out
+// (HandleLidSwitchExternalPower unset, which logind reports as "").
 inline QString logindReload(const QString &dropInPath, const QString &dockedDefault)
 {
     return QStringLiteral("import os\n"
-                          "values = {'HandleLidSwitch': 'suspend', 'HandleLidSwitchExternalPower': 'suspend', "
+                          "values = {'HandleLidSwitch': 'suspend', 'HandleLidSwitchExternalPower': '', "
                           "'HandleLidSwitchDocked': '%2'}\n"
-                          "path = '%1'\n"
-                          "if os.path.exists(path):\n"
-                          "    for line in open(path):\n"
+                          "folder = os.path.dirname('%1')\n"
+                          "names = sorted(n for n in os.listdir(folder) if n.endswith('.conf')) "
+                          "if os.path.isdir(folder) else []\n"
+                          "for name in names:\n"
+                          "    for line in open(os.path.join(folder, name)):\n"
                           "        key, sep, value = line.strip().partition('=')\n"
                           "        if sep and key in values:\n"
                           "            values[key] = value\n"

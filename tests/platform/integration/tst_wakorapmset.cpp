@@ -14,6 +14,7 @@ using namespace InhibitMocks;
 
 static const QString pmset = QStringLiteral(WAKORA_PMSET_BUILD_PATH);
 static const QString dropIn = QStringLiteral("60-wakora-disablesleep.conf");
+static const QStringList allIgnored{ QStringLiteral("ignore"), QStringLiteral("ignore"), QStringLiteral("ignore") };
 
 // The command's contract: its listing from logind's properties, its write
 // through the runtime drop-in and a logind reload, and its exit statuses.
@@ -118,6 +119,11 @@ private Q_SLOTS:
             << listing("0", " sleep 10\n");
         QTest::newRow("lid suspends on battery") << QStringList{ QStringLiteral("suspend"), ignore, ignore }
                                                  << QStringLiteral("lock") << 600ull << listing("0", " sleep 0\n");
+        // How logind reports an administrator's HandleLidSwitch=ignore and nothing else (Debian 12).
+        QTest::newRow("lid ignored, external power unset") << QStringList{ ignore, QString(),
+            ignore } << QStringLiteral("ignore") << 0ull << listing("1", " sleep 0\n");
+        QTest::newRow("lid suspends, external power unset") << QStringList{ QStringLiteral("suspend"), QString(),
+            ignore } << QStringLiteral("ignore") << 0ull << listing("0", " sleep 0\n");
         QTest::newRow("no lid properties at all")
             << QStringList{} << QStringLiteral("ignore") << 1800ull << listing("0", " sleep 0\n");
     }
@@ -219,6 +225,91 @@ private Q_SLOTS:
         // Turning off what is already off still succeeds.
         result = run(prefix + QStringList{ QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("0") });
         QCOMPARE(result.status, 0);
+    }
+
+    void anAdministratorsOwnIgnoreStillLetsOursGo_data()
+    {
+        // The administrator's drop-in, and what logind reports with it alone.
+        QTest::addColumn<QByteArray>("localContents");
+        QTest::addColumn<QStringList>("reported");
+        QTest::newRow("HandleLidSwitch alone (Debian 12)")
+            << QByteArray("[Login]\nHandleLidSwitch=ignore\n")
+            << QStringList{ QStringLiteral("ignore"), QString(), QStringLiteral("ignore") };
+        QTest::newRow("on external power too")
+            << QByteArray("[Login]\nHandleLidSwitch=ignore\nHandleLidSwitchExternalPower=ignore\n") << allIgnored;
+    }
+
+    void anAdministratorsOwnIgnoreStillLetsOursGo()
+    {
+        QFETCH(QByteArray, localContents);
+        QFETCH(QStringList, reported);
+        if (geteuid() != 0)
+            QSKIP("writing needs root; CI runs the tests as root");
+        QTemporaryDir configDir;
+        QVERIFY(configDir.isValid());
+        QFile file(QDir(configDir.path()).filePath(QStringLiteral("50-local.conf")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(localContents);
+        file.close();
+        QVERIFY2(startLogindWithLid(reported), qPrintable(error));
+        DBusMock *systemd = startSystemd(configDir.path(), true);
+        QVERIFY2(systemd, qPrintable(error));
+        const QStringList prefix{ QStringLiteral("--config-dir"), configDir.path(), QStringLiteral("-a"),
+            QStringLiteral("disablesleep") };
+
+        Run result = run(prefix + QStringList{ QStringLiteral("1") });
+        QVERIFY2(result.status == 0, result.err.constData());
+        QVERIFY(QFile::exists(QDir(configDir.path()).filePath(dropIn)));
+
+        // Ours goes, logind reloads, and the lid stays ignored by the administrator's own setting.
+        result = run(prefix + QStringList{ QStringLiteral("0") });
+        QVERIFY2(result.status == 0, result.err.constData());
+        QVERIFY(!QFile::exists(QDir(configDir.path()).filePath(dropIn)));
+        QCOMPARE(systemd->callsOf(QStringLiteral("KillUnit")).size(), 2);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), localContents);
+        QCOMPARE(run({ QStringLiteral("-g") }).out.split('\n').value(1), QByteArray(" SleepDisabled 1"));
+    }
+
+    void givingBackWithoutAReloadIsUndone_data()
+    {
+        QTest::addColumn<bool>("withSystemd");
+        QTest::addColumn<bool>("withLogind");
+        QTest::addColumn<QByteArray>("why");
+        QTest::newRow("systemd cannot be asked") << false << true << QByteArray("cannot make logind reload");
+        QTest::newRow("logind does not answer after the signal")
+            << true << false << QByteArray("logind did not answer after the signal to reload");
+    }
+
+    // Removing the drop-in counts only once logind has reread its folder:
+    // until then the drop-in stays as it was, for the helper to try again.
+    void givingBackWithoutAReloadIsUndone()
+    {
+        QFETCH(bool, withSystemd);
+        QFETCH(bool, withLogind);
+        QFETCH(QByteArray, why);
+        if (geteuid() != 0)
+            QSKIP("writing needs root; CI runs the tests as root");
+        QTemporaryDir configDir;
+        QVERIFY(configDir.isValid());
+        // Ours, in effect.
+        const QByteArray ours = "[Login]\nHandleLidSwitch=ignore\nHandleLidSwitchExternalPower=ignore\n"
+                                "HandleLidSwitchDocked=ignore\n";
+        QFile file(QDir(configDir.path()).filePath(dropIn));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ours);
+        file.close();
+        if (withLogind)
+            QVERIFY2(startLogindWithLid(allIgnored), qPrintable(error));
+        if (withSystemd)
+            QVERIFY2(startSystemd(configDir.path(), false), qPrintable(error));
+
+        const Run result = run({ QStringLiteral("--config-dir"), configDir.path(), QStringLiteral("-a"),
+            QStringLiteral("disablesleep"), QStringLiteral("0") });
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(why), result.err.constData());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), ours);
     }
 
     void aChangeLogindDoesNotTakeUpIsUndone()

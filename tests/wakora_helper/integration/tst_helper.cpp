@@ -105,6 +105,53 @@ private Q_SLOTS:
         QVERIFY(!anythingWritten());
     }
 
+    void theModesDoNotDependOnTheActivationsUmask_data()
+    {
+        QTest::addColumn<mode_t>("activationUmask");
+        QTest::newRow("0") << mode_t(0);
+        QTest::newRow("077") << mode_t(077);
+    }
+
+    void theModesDoNotDependOnTheActivationsUmask()
+    {
+        QFETCH(mode_t, activationUmask);
+        // The helper inherits the umask of whoever starts it, here this test.
+        const mode_t before = ::umask(activationUmask);
+        const bool started = harness->startHelper(&error);
+        ::umask(before);
+        QVERIFY2(started, qPrintable(error));
+        expectMode(HelperHarness::request(newConnection(), QStringLiteral("Enable")), 1);
+
+        const auto modeOf = [](const QString &path) {
+            struct stat status = {};
+            return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : mode_t(-1);
+        };
+        QCOMPARE(modeOf(harness->markerPath()), mode_t(0644));
+        QCOMPARE(modeOf(harness->markerDirectory()), mode_t(0755));
+        QCOMPARE(modeOf(harness->dropInPath()), mode_t(0644));
+        QCOMPARE(modeOf(harness->configDirectory()), mode_t(0755));
+    }
+
+    void anAdministratorsOwnSettingLetsOursGoBack()
+    {
+        QVERIFY2(harness->startHelper(&error), qPrintable(error));
+        QDBusConnection bus = newConnection();
+        expectMode(HelperHarness::request(bus, QStringLiteral("Enable")), 1);
+        // While ours is on, the administrator ignores the lid everywhere too, in a drop-in of their own.
+        QFile local(QDir(harness->configDirectory()).filePath(QStringLiteral("50-local.conf")));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("[Login]\nHandleLidSwitch=ignore\nHandleLidSwitchExternalPower=ignore\n"
+                    "HandleLidSwitchDocked=ignore\n");
+        local.close();
+
+        // Ours goes back; what is left is theirs.
+        expectMode(HelperHarness::request(bus, QStringLiteral("Disable")), 2);
+        QVERIFY(!harness->markerExists());
+        QVERIFY(!harness->dropInExists());
+        QVERIFY(local.exists());
+        QVERIFY(lidIgnored());
+    }
+
     void startUpRestoresALeftOverMarker()
     {
         // A run that died while owning: marker, drop-in and logind's setting all left behind.
