@@ -20,12 +20,12 @@ QStringList appNames(const QList<ProcessAssertion> &assertions, qint32 ownPID, c
     return names;
 }
 
-void powerChanged(const std::optional<QDateTime> &activeSince, UsageStore &store)
+void powerChanged(const std::optional<QDateTime> &activeSince, const QDateTime &now, UsageStore &store)
 {
     if (activeSince)
-        store.sessionStarted();
+        store.sessionStarted(*activeSince);
     else
-        store.sessionEnded();
+        store.sessionEnded(now);
 }
 
 } // namespace UsageSampling

@@ -21,8 +21,9 @@ using AppNameLookup = std::function<std::optional<QString>(qint32 pid)>;
 // once, never ownPID, and only pids the lookup names. Order unspecified.
 QStringList appNames(const QList<ProcessAssertion> &assertions, qint32 ownPID, const AppNameLookup &appName);
 
-// Opens a session when keep-awake is on (activeSince present), closes it when
-// off. The session starts at the store's clock, not at activeSince.
-void powerChanged(const std::optional<QDateTime> &activeSince, UsageStore &store);
+// Opens a session at activeSince when keep-awake is on (activeSince present),
+// closes it at `now` when off: both are the change's own time when heard as
+// the change happens.
+void powerChanged(const std::optional<QDateTime> &activeSince, const QDateTime &now, UsageStore &store);
 
 } // namespace UsageSampling

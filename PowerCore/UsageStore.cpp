@@ -3,14 +3,11 @@
 #include "JsonInteger.h"
 #include "ReferenceDate.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -140,13 +137,16 @@ QString UsageStore::asidePath(const QString &path)
     return path + QStringLiteral(".corrupt");
 }
 
-UsageStore::UsageStore(QString path, Clock now, QTimeZone timeZone)
+UsageStore::UsageStore(QString path, Clock now, QTimeZone timeZone, UsageWriter::Options writer)
     : m_path(std::move(path))
     , m_now(std::move(now))
     , m_timeZone(std::move(timeZone))
+    , m_writer(m_path.isEmpty() ? nullptr : std::make_unique<UsageWriter>(m_path, std::move(writer)))
 {
     load();
 }
+
+UsageStore::~UsageStore() = default;
 
 void UsageStore::load()
 {
@@ -220,20 +220,17 @@ void UsageStore::prune(const QDateTime &now)
 
 void UsageStore::save()
 {
-    if (m_path.isEmpty())
-        return;
-    const QByteArray bytes = m_contents.toJson();
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
-    const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-    // Callers never hear of a failed save: the history in memory stays right
-    // and the next change writes it all again. The log notes only transitions,
-    // so a full disk does not log once a minute.
-    if (!saved && !m_saveFailing)
-        qCWarning(lcUsageStore, "Cannot save %s: %s", qUtf8Printable(m_path), qUtf8Printable(file.errorString()));
-    else if (saved && m_saveFailing)
-        qCInfo(lcUsageStore, "Saving %s works again", qUtf8Printable(m_path));
-    m_saveFailing = !saved;
+    // The copy shares the containers with m_contents, so handing it over
+    // costs no copying; the writer's thread turns it into JSON. Callers never
+    // hear of a failed save: the history in memory stays right and the
+    // writer tries it again.
+    if (m_writer)
+        m_writer->submit([contents = m_contents] { return contents.toJson(); });
+}
+
+bool UsageStore::flush(std::chrono::milliseconds timeout)
+{
+    return !m_writer || m_writer->flush(timeout);
 }
 
 QDateTime UsageStore::startOfDay(const QDateTime &time) const
@@ -241,23 +238,26 @@ QDateTime UsageStore::startOfDay(const QDateTime &time) const
     return time.toTimeZone(m_timeZone).date().startOfDay(m_timeZone).toUTC();
 }
 
-void UsageStore::sessionStarted()
+void UsageStore::sessionStarted(const QDateTime &start)
 {
-    if (!m_contents.sessions.isEmpty() && !m_contents.sessions.constLast().end)
+    auto &sessions = m_contents.sessions;
+    if (!sessions.isEmpty() && !sessions.constLast().end)
         return;
-    const QDateTime now = m_now();
-    m_contents.sessions.append(Session{ now, std::nullopt });
-    m_contents.lastSeen = now;
+    // A clock set back must not make two sessions count the same time twice.
+    const QDateTime begin = sessions.isEmpty() ? start : std::max(start, *sessions.constLast().end);
+    sessions.append(Session{ begin, std::nullopt });
+    m_contents.lastSeen = begin;
     save();
 }
 
-void UsageStore::sessionEnded()
+void UsageStore::sessionEnded(const QDateTime &end)
 {
-    if (m_contents.sessions.isEmpty() || m_contents.sessions.constLast().end)
+    auto &sessions = m_contents.sessions;
+    if (sessions.isEmpty() || sessions.constLast().end)
         return;
-    const QDateTime now = m_now();
-    m_contents.sessions.last().end = now;
-    m_contents.lastSeen = now;
+    Session &session = sessions.last();
+    session.end = std::max(end, session.start);
+    m_contents.lastSeen = session.end;
     save();
 }
 

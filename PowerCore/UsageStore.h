@@ -2,6 +2,7 @@
 
 #include "Expected.h"
 #include "UsageSummary.h"
+#include "UsageWriter.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -9,17 +10,20 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The keep-awake history of the last 30 days, kept in one JSON file: the
 // sessions during which keep-awake was on, and per calendar day the minutes
 // each application was sampled holding the machine awake.
 //
-// Main thread only. Every change is written through at once; write failures
-// never reach callers (the in-memory history stays authoritative and the next
-// change writes again), and a file that cannot be used is moved aside so the
-// history can start over without losing it.
+// Main thread only. Every change is handed to a UsageWriter, which writes the
+// newest history from its own thread within a second, so no change waits for
+// the disk. Write failures never reach callers (the in-memory history stays
+// authoritative and is written again later), and a file that cannot be used
+// is moved aside so the history can start over without losing it.
 class UsageStore
 {
 public:
@@ -61,18 +65,24 @@ public:
     // Loads the file (setting an unusable one aside), closes a session left
     // open by an earlier run, prunes and saves. An empty path keeps the
     // history in memory only. The time zone defines the calendar days.
-    explicit UsageStore(
-        QString path, Clock now = &QDateTime::currentDateTimeUtc, QTimeZone timeZone = QTimeZone::systemTimeZone());
+    explicit UsageStore(QString path, Clock now = &QDateTime::currentDateTimeUtc,
+        QTimeZone timeZone = QTimeZone::systemTimeZone(), UsageWriter::Options writer = {});
+    // Writes what is still pending before it goes (UsageWriter's destructor).
+    ~UsageStore();
     UsageStore(const UsageStore &) = delete;
     UsageStore &operator=(const UsageStore &) = delete;
 
     const QString &path() const { return m_path; }
     const Contents &contents() const { return m_contents; }
+    // The store's clock: the time samples and summaries count as now.
+    QDateTime now() const { return m_now(); }
 
-    // Opens a session at the current time unless one is open.
-    void sessionStarted();
-    // Closes the open session, if any; otherwise changes and writes nothing.
-    void sessionEnded();
+    // Opens a session at `start` unless one is open. It never starts before
+    // the previous session ended, so sessions never overlap.
+    void sessionStarted(const QDateTime &start);
+    // Closes the open session at `end` (never before its start), if any;
+    // otherwise changes and writes nothing.
+    void sessionEnded(const QDateTime &end);
     // One minute for today to each distinct non-empty name, then prune and save.
     void recordSample(const QStringList &apps);
     // Erases the history; a running session goes on, restarted now.
@@ -81,6 +91,10 @@ public:
     // `topApps` applications with the most minutes over those days (most
     // first, ties by name). A negative count counts as 0.
     UsageSummary summary(int days, int topApps) const;
+
+    // Writes the history at once and waits for it (at quit): true when the
+    // file holds it, and always true without a file.
+    bool flush(std::chrono::milliseconds timeout = UsageWriter::flushTimeout);
 
 private:
     void load();
@@ -94,5 +108,5 @@ private:
     Clock m_now;
     QTimeZone m_timeZone;
     Contents m_contents;
-    bool m_saveFailing = false;
+    std::unique_ptr<UsageWriter> m_writer; // none without a path
 };

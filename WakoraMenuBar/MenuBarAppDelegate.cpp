@@ -128,9 +128,10 @@ void MenuBarAppDelegate::applicationWillTerminate()
     // answer can no longer be awaited, but our connection closing as the
     // process ends gives it back all the same.
     (void)m_powerController->releaseAll();
-    // The recorder hears of changes through the event loop, which ends here.
+    // The history's last session ends with the process, and the history is
+    // on disk before the process ends.
     if (m_usageRecorder)
-        m_usageRecorder->powerChanged();
+        m_usageRecorder->finish();
 }
 
 void MenuBarAppDelegate::openMainApplication()

@@ -15,9 +15,11 @@ UsageRecorder::UsageRecorder(PowerToggling *power, std::shared_ptr<PowerStatusRe
     , m_ownPID(options.ownPID != 0 ? options.ownPID : qint32(QCoreApplication::applicationPid()))
 {
     Q_ASSERT(m_power && m_status && m_applications && m_store);
-    // Queued: the history's durable write then follows the toggle's reply
-    // instead of delaying it.
-    connect(m_power, &PowerToggling::didChange, this, &UsageRecorder::powerChanged, Qt::QueuedConnection);
+    // Direct: each change is heard as it happens, so activeSince and the
+    // clock are the change's own, and an on and off within one turn of the
+    // event loop is still a session. The toggle's reply does not wait for
+    // the disk: the store only hands the history to its writer's thread.
+    connect(m_power, &PowerToggling::didChange, this, &UsageRecorder::powerChanged, Qt::DirectConnection);
 
     // QTimer runs on the monotonic clock, so changes of the wall clock
     // neither bunch nor stretch the samples.
@@ -36,7 +38,15 @@ void UsageRecorder::powerChanged()
 {
     if (!m_power)
         return;
-    UsageSampling::powerChanged(m_power->activeSince(), *m_store);
+    UsageSampling::powerChanged(m_power->activeSince(), m_store->now(), *m_store);
+}
+
+void UsageRecorder::finish()
+{
+    m_timer.stop();
+    // Whatever the agent still holds is given back as its process ends.
+    m_store->sessionEnded(m_store->now());
+    m_store->flush();
 }
 
 void UsageRecorder::tick()

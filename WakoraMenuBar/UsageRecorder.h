@@ -13,8 +13,9 @@
 #include <memory>
 
 // Fills the usage history while the agent runs: keep-awake sessions follow
-// the power controller's didChange(), and once a minute the applications
-// holding the machine awake each get a minute for today. Main thread only.
+// the power controller's didChange(), heard as each change happens, and once
+// a minute the applications holding the machine awake each get a minute for
+// today. Main thread only.
 class UsageRecorder : public QObject
 {
     Q_OBJECT
@@ -43,8 +44,13 @@ public:
     // records nothing, so that minute is skipped. What every tick runs.
     QCoro::Task<> sample();
 
+    // The agent is ending: the running session closes now, as the process's
+    // end gives back whatever it holds, and the history is written before
+    // this returns (UsageStore::flush()).
+    void finish();
+
 public Q_SLOTS:
-    // Opens or closes the session after the controller changed.
+    // Opens or closes the session as the controller changes.
     void powerChanged();
 
 private:

@@ -71,7 +71,7 @@ int main()
         QStringLiteral("Application 2"),
         QStringLiteral("Application 3"),
     };
-    reportTiming("recordSample(apps:) with prune and save", runs, [&] {
+    reportTiming("recordSample(apps:), pruned, handed off", runs, [&] {
         now = now.addSecs(60);
         store.recordSample(sample);
     });

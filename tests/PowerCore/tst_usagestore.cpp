@@ -97,6 +97,7 @@ private Q_SLOTS:
     {
         const auto store = open();
         QCOMPARE(store->contents(), UsageStore::Contents());
+        QVERIFY(store->flush());
         const QJsonObject object = readObject(path);
         QCOMPARE(object.keys(), QStringList({ u"appMinutes"_s, u"sessions"_s }));
         QCOMPARE(object.value(u"sessions").toArray(), QJsonArray());
@@ -107,14 +108,15 @@ private Q_SLOTS:
     {
         const QDateTime start = now;
         auto store = open();
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = now.addSecs(90);
         store->recordSample({ u"Firefox"_s, u"Terminal"_s });
         now = now.addSecs(30);
-        store->sessionEnded();
+        store->sessionEnded(now);
         now = now.addSecs(600);
-        store->sessionStarted(); // left open
+        store->sessionStarted(now); // left open
 
+        QVERIFY(store->flush());
         const QJsonObject object = readObject(path);
         const QJsonArray sessions = object.value(u"sessions").toArray();
         QCOMPARE(sessions.size(), 2);
@@ -178,6 +180,7 @@ private Q_SLOTS:
         QCOMPARE(store->contents().sessions.size(), 1);
         QCOMPARE(store->contents().sessions.at(0).end, std::optional<QDateTime>(expectedEnd));
         // The repair is saved at once.
+        QVERIFY(store->flush());
         QVERIFY(readObject(path).value(u"sessions").toArray().at(0).toObject().contains(u"end"));
         // Nothing runs: a summary counts the closed session, not up to now.
         QCOMPARE(store->summary(1, 5).days.at(0).seconds, double(local(2026, 3, 10, 9).secsTo(expectedEnd)));
@@ -211,6 +214,7 @@ private Q_SLOTS:
 
         const auto store = open();
         QCOMPARE(store->contents(), UsageStore::Contents());
+        QVERIFY(store->flush());
         // The bad bytes are kept, replacing the earlier aside copy, and a
         // fresh empty history takes the file's place.
         QCOMPARE(QCryptographicHash::hash(readAll(UsageStore::asidePath(path)), QCryptographicHash::Sha256),
@@ -219,6 +223,7 @@ private Q_SLOTS:
 
         // The store goes on as usual.
         store->recordSample({ u"Mail"_s });
+        QVERIFY(store->flush());
         QCOMPARE(readObject(path).value(u"appMinutes").toArray().size(), 2);
     }
 
@@ -230,6 +235,7 @@ private Q_SLOTS:
         const auto store = open();
         QCOMPARE(store->contents(), UsageStore::Contents());
         QCOMPARE(readAll(UsageStore::asidePath(path) + u"/keep"_s), QByteArray("x"));
+        QVERIFY(store->flush());
         QVERIFY(QFileInfo(path).isFile());
     }
 
@@ -239,16 +245,19 @@ private Q_SLOTS:
         const QString blocker = QFileInfo(path).absolutePath();
         writeAll(blocker, "in the way");
         const auto store = open();
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = now.addSecs(60);
         store->recordSample({ u"Mail"_s });
         QVERIFY(QFileInfo(blocker).isFile());
         QCOMPARE(store->contents().sessions.size(), 1);
         QCOMPARE(store->summary(1, 5).apps, QList<AppUsage>({ { u"Mail"_s, 1 } }));
+        QVERIFY(!store->flush());
 
+        // The next change writes it all, long before the writer's own retry.
         QVERIFY(QFile::remove(blocker));
         now = now.addSecs(60);
         store->recordSample({ u"Mail"_s });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).isFile(), 5000);
         const QJsonObject object = readObject(path);
         QCOMPARE(object.value(u"sessions").toArray().size(), 1);
         QCOMPARE(object.value(u"appMinutes").toArray().at(1).toObject().value(u"Mail").toInt(), 2);
@@ -258,17 +267,36 @@ private Q_SLOTS:
     {
         const auto store = open();
         const QDateTime first = now;
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = now.addSecs(10);
-        store->sessionStarted();
+        store->sessionStarted(now);
         QCOMPARE(store->contents().sessions, QList<UsageStore::Session>({ { first, std::nullopt } }));
-        store->sessionEnded();
+        store->sessionEnded(now);
         now = now.addSecs(10);
+        QVERIFY(store->flush());
         QVERIFY(QFile::remove(path));
-        store->sessionEnded(); // nothing open: nothing changes, nothing is written
+        store->sessionEnded(now); // nothing open: nothing changes, nothing is written
+        QVERIFY(store->flush());
         QVERIFY(!QFile::exists(path));
         QCOMPARE(store->contents().sessions, QList<UsageStore::Session>({ { first, first.addSecs(10) } }));
         QCOMPARE(store->contents().lastSeen, first.addSecs(10));
+    }
+
+    void sessionsNeverOverlap()
+    {
+        const auto store = open();
+        // The times are the caller's, not the store's clock.
+        const QDateTime start = now.addSecs(-120);
+        store->sessionStarted(start);
+        // An end before the start (a clock set back) ends it at its start.
+        store->sessionEnded(start.addSecs(-30));
+        // A start before the previous end begins at that end.
+        store->sessionStarted(start.addSecs(-60));
+        store->sessionEnded(start.addSecs(60));
+        const QList<UsageStore::Session> expected{ { start, start }, { start, start.addSecs(60) } };
+        QCOMPARE(store->contents().sessions, expected);
+        QCOMPARE(store->contents().lastSeen, start.addSecs(60));
+        QCOMPARE(store->summary(1, 5).days.at(0).seconds, 60.0);
     }
 
     void sampleCountsEachNameOncePerDay()
@@ -291,12 +319,12 @@ private Q_SLOTS:
     {
         const auto store = open();
         now = local(2026, 3, 9, 23);
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = local(2026, 3, 10, 1);
-        store->sessionEnded();
+        store->sessionEnded(now);
         // Still running: counts up to now.
         now = local(2026, 3, 10, 9);
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = local(2026, 3, 10, 9, 30);
 
         const UsageSummary summary = store->summary(3, 5);
@@ -323,9 +351,9 @@ private Q_SLOTS:
         const QDate after = day.addDays(1);
         now = local(before.year(), before.month(), before.day(), 12);
         const auto store = open();
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = local(after.year(), after.month(), after.day(), 12);
-        store->sessionEnded();
+        store->sessionEnded(now);
         store->recordSample({ u"Mail"_s });
 
         const UsageSummary summary = store->summary(3, 5);
@@ -347,14 +375,14 @@ private Q_SLOTS:
         store->recordSample({ u"Old"_s });
         now = local(2026, 2, 7, 23); // the day before the cutoff's day
         store->recordSample({ u"Before"_s });
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = local(2026, 2, 8, 10);
-        store->sessionEnded(); // ends an hour before the cutoff of the 11:00 prune below
+        store->sessionEnded(now); // ends an hour before the cutoff of the 11:00 prune below
         now = local(2026, 2, 8, 23); // the cutoff's own day, after the cutoff time
         store->recordSample({ u"Cutoff"_s });
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = local(2026, 2, 9, 1);
-        store->sessionEnded(); // ends 29 days and 9 hours earlier: kept
+        store->sessionEnded(now); // ends 29 days and 9 hours earlier: kept
         now = local(2026, 3, 10, 9);
         store->recordSample({ u"Recent"_s });
         QCOMPARE(store->contents().sessions.size(), 2);
@@ -367,6 +395,7 @@ private Q_SLOTS:
             store->contents().appMinutes.keys(), QList<QDateTime>({ local(2026, 2, 8, 0), local(2026, 3, 10, 0) }));
 
         // The same cut applies when another run loads the file.
+        QVERIFY(store->flush());
         now = local(2026, 3, 11, 2);
         QCOMPARE(open()->contents().appMinutes.keys(), QList<QDateTime>({ local(2026, 3, 10, 0) }));
     }
@@ -399,7 +428,7 @@ private Q_SLOTS:
     void oddCountsAreSafe()
     {
         const auto store = open();
-        store->sessionStarted();
+        store->sessionStarted(now);
         store->recordSample({ u"Mail"_s });
         // A negative count asks for nothing.
         QCOMPARE(store->summary(-1, 5), UsageSummary());
@@ -414,7 +443,7 @@ private Q_SLOTS:
     void clearKeepsARunningSession()
     {
         const auto store = open();
-        store->sessionStarted();
+        store->sessionStarted(now);
         now = now.addSecs(300);
         store->recordSample({ u"Mail"_s });
         now = now.addSecs(300);
@@ -422,19 +451,21 @@ private Q_SLOTS:
         QCOMPARE(store->contents().sessions, QList<UsageStore::Session>({ { now, std::nullopt } }));
         QCOMPARE(store->contents().appMinutes, (QMap<QDateTime, QMap<QString, qint64>>()));
         QCOMPARE(store->contents().lastSeen, now);
+        QVERIFY(store->flush());
         QCOMPARE(readObject(path).value(u"sessions").toArray().size(), 1);
 
         now = now.addSecs(60);
-        store->sessionEnded();
+        store->sessionEnded(now);
         store->clear();
         QCOMPARE(store->contents(), UsageStore::Contents());
+        QVERIFY(store->flush());
         QCOMPARE(readObject(path).keys(), QStringList({ u"appMinutes"_s, u"sessions"_s }));
     }
 
     void memoryOnlyWithoutPath()
     {
         UsageStore store(QString(), [this] { return now; });
-        store.sessionStarted();
+        store.sessionStarted(now);
         store.recordSample({ u"Mail"_s });
         QCOMPARE(store.summary(1, 5).apps.size(), 1);
         QVERIFY(QDir::current().entryList({ u"usage.json*"_s }).isEmpty());

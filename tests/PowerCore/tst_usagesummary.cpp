@@ -96,15 +96,15 @@ private Q_SLOTS:
 
     void powerChangedOpensAndClosesSessions()
     {
-        QDateTime now = day(10).addSecs(3600);
-        UsageStore store(QString(), [&] { return now; });
-        const std::optional<QDateTime> since = day(1); // its value is not used
-        UsageSampling::powerChanged(since, store);
-        UsageSampling::powerChanged(since, store);
-        now = now.addSecs(60);
-        UsageSampling::powerChanged(std::nullopt, store);
-        UsageSampling::powerChanged(std::nullopt, store);
-        QCOMPARE(store.contents().sessions, QList<UsageStore::Session>({ { now.addSecs(-60), now } }));
+        // The times come with the change; the store's own clock plays no part.
+        UsageStore store(QString(), [] { return day(20); });
+        const QDateTime since = day(10).addSecs(3600);
+        UsageSampling::powerChanged(since, since.addSecs(5), store);
+        UsageSampling::powerChanged(since.addSecs(30), since.addSecs(30), store); // still on: the same session
+        UsageSampling::powerChanged(std::nullopt, since.addSecs(60), store);
+        UsageSampling::powerChanged(std::nullopt, since.addSecs(90), store); // nothing open: nothing
+        QCOMPARE(store.contents().sessions, QList<UsageStore::Session>({ { since, since.addSecs(60) } }));
+        QCOMPARE(store.contents().lastSeen, since.addSecs(60));
     }
 };
 

@@ -1,10 +1,15 @@
 #include "FakePowerControl.h"
 #include "FakeRunningApplications.h"
 #include "PowerController.h"
+#include "TmpfsMount.h"
 #include "UsageRecorder.h"
 
 #include <QCoroTimer>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -45,16 +50,49 @@ ProcessAssertion held(qint32 pid)
     return ProcessAssertion{ pid, u"sleep"_s, u"busy"_s, std::nullopt };
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A disk whose writes wait while `held` is set (at most ten seconds), and
+// which notes whether any write ran on the main thread.
+struct SlowDisk {
+    std::atomic<bool> held = false;
+    std::atomic<int> writes = 0;
+    std::atomic<bool> onMainThread = false;
+    std::chrono::milliseconds extra{ 0 };
+
+    UsageWriter::Write write()
+    {
+        QThread *const main = QThread::currentThread();
+        return [this, main](const QString &path, const QByteArray &bytes) {
+            if (QThread::currentThread() == main)
+                onMainThread = true;
+            ++writes;
+            for (int waited = 0; held && waited < 10'000; ++waited)
+                QThread::msleep(1);
+            if (extra > 0ms)
+                QThread::msleep(ulong(extra.count()));
+            return UsageWriter::writeAtomically(path, bytes);
+        };
+    }
+};
+
 } // namespace
 
 // The recorder over the real controller with in-memory assertions, an
-// in-memory status reader and process table, and a store without a file.
+// in-memory status reader and process table, and a store without a file
+// unless a case puts one in `folder`.
 class TestUsageRecorder : public QObject
 {
     Q_OBJECT
 
     static constexpr qint32 ownPID = 4242;
 
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<TmpfsMount> disk;
     QDateTime now;
     std::shared_ptr<FakePowerControl> control;
     std::unique_ptr<PowerController> power;
@@ -74,11 +112,12 @@ class TestUsageRecorder : public QObject
             now.toTimeZone(QTimeZone::systemTimeZone()).date().startOfDay(QTimeZone::systemTimeZone()));
     }
 
-    // The recorder hears of changes through the event loop, right after the toggle.
-    void toggle(bool enabled, AssertionKind kind)
+    void toggle(bool enabled, AssertionKind kind) { QVERIFY(QCoro::waitFor(power->toggle(enabled, kind))); }
+
+    void useFile(const QString &path, UsageWriter::Options writer)
     {
-        QVERIFY(QCoro::waitFor(power->toggle(enabled, kind)));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        store = std::make_shared<UsageStore>(
+            path, [this] { return now; }, QTimeZone::systemTimeZone(), writer);
     }
 
 private Q_SLOTS:
@@ -97,6 +136,16 @@ private Q_SLOTS:
         applications->insert({ 200, false, u"tray-applet"_s, {} }); // not a regular application
         applications->insert({ 201, true, std::nullopt, {} }); // regular but nameless
         applications->insert({ ownPID, true, u"Wakora"_s, {} });
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(folder->isValid());
+    }
+
+    void cleanup()
+    {
+        // The store writes its last on the way out: before its disk goes.
+        store.reset();
+        disk.reset();
+        folder.reset();
     }
 
     void sessionsFollowTheController()
@@ -119,6 +168,98 @@ private Q_SLOTS:
         toggle(true, AssertionKind::systemSleep);
 
         QCOMPARE(store->contents().sessions, QList<UsageStore::Session>({ { first, end }, { now, std::nullopt } }));
+    }
+
+    void onAndOffInOneTurnIsASession()
+    {
+        const auto recorder = makeRecorder();
+        const QDateTime on = now;
+        auto enabling = power->toggle(true, AssertionKind::systemSleep);
+        now = now.addMSecs(40);
+        auto disabling = power->toggle(false, AssertionKind::systemSleep);
+        // Both toggles ended without the event loop turning once, and the
+        // clock moved on before it could: the session keeps the changes' times.
+        QVERIFY(enabling.isReady() && disabling.isReady());
+        now = now.addSecs(5);
+        QCoreApplication::processEvents();
+        QCOMPARE(store->contents().sessions, QList<UsageStore::Session>({ { on, on.addMSecs(40) } }));
+    }
+
+    void aSlowDiskNeverHoldsUpToggles()
+    {
+        // Every write is held until the toggles are done: had a toggle waited
+        // for the disk, it would still be waiting.
+        SlowDisk slow;
+        slow.held = true;
+        const QString path = folder->filePath(u"Wakora/usage.json"_s);
+        useFile(path, { 0ms, 1h, slow.write() });
+        QTRY_COMPARE(slow.writes.load(), 1); // the store's first save, now held
+        const auto recorder = makeRecorder();
+        for (int round = 0; round < 20; ++round) {
+            toggle(true, AssertionKind::systemSleep);
+            now = now.addSecs(30);
+            toggle(false, AssertionKind::systemSleep);
+            now = now.addSecs(30);
+        }
+        QCOMPARE(slow.writes.load(), 1);
+        QCOMPARE(store->contents().sessions.size(), 20);
+
+        // Let go, the 40 changes reach the disk as one write, off the main thread.
+        slow.held = false;
+        QTRY_COMPARE(readAll(path), store->contents().toJson());
+        QCOMPARE(slow.writes.load(), 2);
+        QVERIFY(!slow.onMainThread);
+    }
+
+    void finishEndsTheSessionAndWaitsForTheDisk()
+    {
+        // Writes would wait an hour to coalesce, and each takes 200 ms: only a
+        // flush that waits puts the history on disk by the time finish() returns.
+        SlowDisk slow;
+        slow.extra = 200ms;
+        const QString path = folder->filePath(u"Wakora/usage.json"_s);
+        useFile(path, { 1h, 1h, slow.write() });
+        const auto recorder = makeRecorder();
+        const QDateTime on = now;
+        toggle(true, AssertionKind::systemSleep);
+        now = now.addSecs(90);
+        // Nothing was released: the process's end gives it back.
+        recorder->finish();
+        const auto saved = UsageStore::Contents::fromJson(readAll(path));
+        QVERIFY(saved);
+        QCOMPARE(saved.value().sessions, QList<UsageStore::Session>({ { on, now } }));
+        QCOMPARE(saved.value(), store->contents());
+    }
+
+    void fullDiskKeepsTogglingAndSavesWhenRoomReturns()
+    {
+        disk = std::make_unique<TmpfsMount>(folder->path());
+        if (!disk->isMounted())
+            QSKIP(qPrintable(disk->error()));
+        const QString path = folder->filePath(u"Wakora/usage.json"_s);
+        useFile(path, { 0ms, 100ms });
+        QVERIFY(store->flush());
+        const QByteArray before = readAll(path);
+        const QString filler = folder->filePath(u"filler"_s);
+        QVERIFY(TmpfsMount::fill(filler));
+
+        status->answer = QList<ProcessAssertion>{ held(100) };
+        const auto recorder = makeRecorder();
+        for (int round = 0; round < 5; ++round) {
+            toggle(true, AssertionKind::displaySleep);
+            QVERIFY(power->isEnabled(AssertionKind::displaySleep));
+            now = now.addSecs(60);
+            QCoro::waitFor(recorder->sample());
+            toggle(false, AssertionKind::displaySleep);
+            now = now.addSecs(60);
+        }
+        QVERIFY(!store->flush());
+        QCOMPARE(store->contents().sessions.size(), 5);
+        QCOMPARE(store->summary(1, 5).apps, QList<AppUsage>({ { u"Browser"_s, 5 } }));
+        QCOMPARE(readAll(path), before);
+
+        QVERIFY(QFile::remove(filler));
+        QTRY_COMPARE(readAll(path), store->contents().toJson());
     }
 
     void sampleCountsRegularApplicationsOnce()

@@ -312,7 +312,8 @@ private Q_SLOTS:
         QVERIFY2(summary, qPrintable(summary ? QString() : summary.error()));
         QCOMPARE(summary.value().days.size(), 7);
         QVERIFY(summary.value().days.last().seconds > 0);
-        QVERIFY(QFile::exists(harness->home.filePath(QStringLiteral("data/Wakora/usage.json"))));
+        // The history reaches the disk from the writer's thread within a second.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(harness->home.filePath(QStringLiteral("data/Wakora/usage.json"))), 1500);
 
         QVERIFY(QCoro::waitFor(remote->clear()));
         const auto cleared = QCoro::waitFor(remote->summary());
