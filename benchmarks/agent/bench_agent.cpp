@@ -1,6 +1,5 @@
 // How the agent performs on private buses: a toggle through the agent beside
-// the bare inhibit it stands for, its start-up, and what it costs while idle
-// beside caffeine-ng.
+// the bare inhibit it stands for, its start-up, and what it costs while idle.
 
 #include "AgentHarness.h"
 #include "BenchTiming.h"
@@ -143,37 +142,5 @@ int main(int argc, char **argv)
     idleFigures("WakoraMenuBar idle", harness.agent->processId(), idleSeconds);
     harness.stopAgent();
 
-    // caffeine-ng started the same way: same buses, same environment.
-    const QString caffeine = QStandardPaths::findExecutable(QStringLiteral("caffeine"));
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (caffeine.isEmpty() || xvfb.isEmpty()) {
-        std::printf("caffeine-ng: not measured (needs Debian's caffeine and xvfb)\n");
-        return 0;
-    }
-    QProcess display;
-    display.start(xvfb, { QStringLiteral(":97"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
-    display.waitForStarted();
-    wait(500);
-    QProcess peer;
-    QProcessEnvironment environment = harness.environment();
-    environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    peer.setProcessEnvironment(environment);
-    peer.setProcessChannelMode(QProcess::MergedChannels);
-    peer.start(caffeine, {});
-    if (!peer.waitForStarted()) {
-        std::printf("caffeine-ng: did not start\n");
-        return 0;
-    }
-    wait(3000);
-    if (peer.state() != QProcess::Running) {
-        std::printf("caffeine-ng: exited at start: %s\n", peer.readAll().constData());
-        return 0;
-    }
-    idleFigures("caffeine-ng idle (same buses, Xvfb)", peer.processId(), idleSeconds);
-    peer.terminate();
-    peer.waitForFinished(3000);
-    display.terminate();
-    display.waitForFinished(3000);
     return 0;
 }
