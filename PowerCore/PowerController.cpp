@@ -43,7 +43,7 @@ QCoro::Task<Expected<void, PowerError>> PowerController::toggle(bool enabled, As
             enabled ? PowerError::assertionCreateFailed(-ECANCELED) : PowerError::assertionReleaseFailed(-ECANCELED));
     };
 
-    const TurnQueue::Turn turn = co_await m_turns.next();
+    const TurnQueue::Turn turn = co_await m_turns.at(size_t(kind)).next();
     if (!self)
         co_return gone();
 

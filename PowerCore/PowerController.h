@@ -6,14 +6,18 @@
 
 #include <QMap>
 
+#include <algorithm>
+#include <array>
 #include <functional>
 #include <memory>
 
 // The single owner of this process's assertions: at most one per kind, and
 // the start of the current awake period. Lives on the main thread.
 //
-// Toggles are awaited and take turns: one runs at a time, in the order they
-// were asked for, so two quick clicks never create two assertions of a kind.
+// Toggles are awaited and take turns, kind by kind: one toggle of a kind runs
+// at a time, in the order they were asked for, so two quick clicks never
+// create two assertions of a kind, and a slow service holding up one kind
+// does not hold up the other.
 // An assertion the control reports lost leaves the kind off, announced like
 // any other change.
 //
@@ -46,7 +50,10 @@ public:
     QCoro::Task<> releaseAll();
 
     // Whether a toggle is running or waiting for its turn.
-    bool isBusy() const { return m_turns.isBusy(); }
+    bool isBusy() const
+    {
+        return std::any_of(m_turns.cbegin(), m_turns.cend(), [](const TurnQueue &turns) { return turns.isBusy(); });
+    }
 
 private:
     void assertionLost(quint32 id);
@@ -56,5 +63,5 @@ private:
     Clock m_now;
     QMap<AssertionKind, quint32> m_assertions;
     std::optional<QDateTime> m_activeSince;
-    TurnQueue m_turns;
+    std::array<TurnQueue, allAssertionKinds.size()> m_turns;
 };
