@@ -108,7 +108,7 @@ private Q_SLOTS:
         QVERIFY(
             logind->addMethod(logindInterface, QStringLiteral("Inhibit"), QStringLiteral("ssss"), QStringLiteral("h"),
                 QStringLiteral("if args[3] != 'block':\n"
-                               "    raise dbus.exceptions.DBusException('Invalid mode specification', "
+                               "    raise dbus.exceptions.DBusException('Unknown inhibit mode', "
                                "name='org.freedesktop.DBus.Error.InvalidArgs')\n"
                                "import os\n"
                                "r, w = os.pipe()\n"
