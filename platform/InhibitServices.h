@@ -31,6 +31,10 @@ public:
     static constexpr QLatin1String powerManagementPath{ "/org/freedesktop/PowerManagement/Inhibit" };
     static constexpr QLatin1String powerManagementInterface{ "org.freedesktop.PowerManagement.Inhibit" };
 
+    // xfce4-power-manager's own name, beside the freedesktop one it serves
+    // (Plasma serves that one too).
+    static constexpr QLatin1String xfcePowerManagerService{ "org.xfce.PowerManager" };
+
     // The screen saver of GNOME and KDE Plasma, on the session bus: the display.
     static constexpr QLatin1String screenSaverService{ "org.freedesktop.ScreenSaver" };
     static constexpr QLatin1String screenSaverPath{ "/org/freedesktop/ScreenSaver" };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "InhibitServices.h"
+
 #include <QLatin1String>
 
 // Where each desktop keeps its own list of who inhibits, on the session bus,
@@ -11,12 +13,13 @@ public:
 
     // GNOME's session manager: GetInhibitors() answers object paths; each
     // object tells its app id, reason and flags.
-    static constexpr QLatin1String gnomeSessionService{ "org.gnome.SessionManager" };
-    static constexpr QLatin1String gnomeSessionPath{ "/org/gnome/SessionManager" };
-    static constexpr QLatin1String gnomeSessionInterface{ "org.gnome.SessionManager" };
+    // The same service, object and flags we inhibit through.
+    static constexpr QLatin1String gnomeSessionService = InhibitServices::gnomeSessionService;
+    static constexpr QLatin1String gnomeSessionPath = InhibitServices::gnomeSessionPath;
+    static constexpr QLatin1String gnomeSessionInterface = InhibitServices::gnomeSessionInterface;
     static constexpr QLatin1String gnomeInhibitorInterface{ "org.gnome.SessionManager.Inhibitor" };
-    static constexpr uint gnomeSuspendFlag = 4;
-    static constexpr uint gnomeIdleFlag = 8;
+    static constexpr uint gnomeSuspendFlag = InhibitServices::gnomeSuspendFlag;
+    static constexpr uint gnomeIdleFlag = InhibitServices::gnomeIdleFlag;
 
     // KDE Plasma's power daemon: ListInhibitions() answers (application, reason) pairs.
     static constexpr QLatin1String kdePolicyAgentService{ "org.kde.Solid.PowerManagement.PolicyAgent" };
@@ -26,9 +29,9 @@ public:
     // xfce4-power-manager: GetInhibitors() answers the application names. It
     // is asked under its own name, since Plasma owns
     // org.freedesktop.PowerManagement too, without such a list.
-    static constexpr QLatin1String xfceService{ "org.xfce.PowerManager" };
-    static constexpr QLatin1String xfcePath{ "/org/freedesktop/PowerManagement/Inhibit" };
-    static constexpr QLatin1String xfceInterface{ "org.freedesktop.PowerManagement.Inhibit" };
+    static constexpr QLatin1String xfceService = InhibitServices::xfcePowerManagerService;
+    static constexpr QLatin1String xfcePath = InhibitServices::powerManagementPath;
+    static constexpr QLatin1String xfceInterface = InhibitServices::powerManagementInterface;
 
     // The bus itself: who owns a name, and which process that is.
     static constexpr QLatin1String busService{ "org.freedesktop.DBus" };
@@ -37,8 +40,8 @@ public:
 
     // Our own entries: the app id we give gnome-session and the application
     // name we give the other services.
-    static constexpr QLatin1String wakoraAppId{ "com.quorvel.WakoraApp" };
-    static constexpr QLatin1String wakoraName{ "Wakora" };
+    static constexpr QLatin1String wakoraAppId = InhibitServices::appID;
+    static constexpr QLatin1String wakoraName = InhibitServices::who;
 
     // How long one registry may take to answer one call.
     static constexpr int callTimeoutMs = 3000;
