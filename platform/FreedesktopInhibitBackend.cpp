@@ -7,8 +7,10 @@
 
 #include <cerrno>
 
-FreedesktopInhibitBackend::FreedesktopInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout)
+FreedesktopInhibitBackend::FreedesktopInhibitBackend(
+    QDBusConnection sessionBus, std::shared_ptr<BusNameOwners> owners, std::chrono::milliseconds timeout)
     : m_bus(std::move(sessionBus))
+    , m_owners(std::move(owners))
     , m_timeout(timeout)
 { }
 
@@ -30,7 +32,7 @@ QCoro::Task<bool> FreedesktopInhibitBackend::isAnswering(AssertionKind kind)
     // Only a running desktop counts: these names are sometimes activatable
     // by programs that are not the session's (a screen saver of another
     // desktop), and starting one just to inhibit would be wrong.
-    return DBusCalls::nameHasOwner(m_bus, serviceFor(kind).name, m_timeout);
+    return BusNameOwners::hasOwner(m_owners, serviceFor(kind).name, m_timeout);
 }
 
 std::optional<QString> FreedesktopInhibitBackend::holderName(AssertionKind kind) const
@@ -48,7 +50,10 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> FreedesktopInhibitBack
     call << QString(InhibitServices::who) << assertionName(kind);
     call.setAutoStartService(false);
 
-    const QDBusMessage reply = co_await DBusCalls::call(bus, call, timeout);
+    // Named rather than a temporary of the co_await expression, which GCC 12 mishandles.
+    std::function<void(const QDBusMessage &)> late
+        = [bus, service](const QDBusMessage &answer) { CookieInhibitor::giveBackLate(bus, service, answer); };
+    const QDBusMessage reply = co_await DBusCalls::callHandingBackLate(bus, call, timeout, std::move(late));
     if (reply.type() == QDBusMessage::ErrorMessage) {
         qCWarning(lcPowerControl, "%s.Inhibit failed: %s %s", qUtf8Printable(service.interface),
             qUtf8Printable(reply.errorName()), qUtf8Printable(reply.errorMessage()));

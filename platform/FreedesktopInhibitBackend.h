@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusNameOwners.h"
 #include "InhibitBackend.h"
 
 // The session's freedesktop services, as KDE Plasma and Xfce serve them:
@@ -9,7 +10,8 @@
 class FreedesktopInhibitBackend final : public InhibitBackend
 {
 public:
-    FreedesktopInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout);
+    FreedesktopInhibitBackend(
+        QDBusConnection sessionBus, std::shared_ptr<BusNameOwners> owners, std::chrono::milliseconds timeout);
 
     QString name() const override { return QStringLiteral("org.freedesktop.PowerManagement/ScreenSaver"); }
     QDBusConnection bus() const override { return m_bus; }
@@ -22,5 +24,6 @@ public:
 
 private:
     QDBusConnection m_bus;
+    std::shared_ptr<BusNameOwners> m_owners;
     std::chrono::milliseconds m_timeout;
 };

@@ -7,15 +7,17 @@
 
 #include <cerrno>
 
-GnomeSessionInhibitBackend::GnomeSessionInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout)
+GnomeSessionInhibitBackend::GnomeSessionInhibitBackend(
+    QDBusConnection sessionBus, std::shared_ptr<BusNameOwners> owners, std::chrono::milliseconds timeout)
     : m_bus(std::move(sessionBus))
+    , m_owners(std::move(owners))
     , m_timeout(timeout)
 { }
 
 QCoro::Task<bool> GnomeSessionInhibitBackend::isAnswering(AssertionKind)
 {
     // gnome-session is never started on demand: it is the session.
-    return DBusCalls::nameHasOwner(m_bus, InhibitServices::gnomeSessionService, m_timeout);
+    return BusNameOwners::hasOwner(m_owners, InhibitServices::gnomeSessionService, m_timeout);
 }
 
 std::optional<QString> GnomeSessionInhibitBackend::holderName(AssertionKind) const
@@ -34,8 +36,13 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> GnomeSessionInhibitBac
     // No window of ours stands for the inhibit: toplevel 0.
     call << QString(InhibitServices::appID) << uint(0) << assertionName(kind) << flags;
     call.setAutoStartService(false);
+    const CookieInhibitor::Service service{ InhibitServices::gnomeSessionService, InhibitServices::gnomeSessionPath,
+        InhibitServices::gnomeSessionInterface, InhibitServices::gnomeUninhibit };
 
-    const QDBusMessage reply = co_await DBusCalls::call(bus, call, timeout);
+    // Named rather than a temporary of the co_await expression, which GCC 12 mishandles.
+    std::function<void(const QDBusMessage &)> late
+        = [bus, service](const QDBusMessage &answer) { CookieInhibitor::giveBackLate(bus, service, answer); };
+    const QDBusMessage reply = co_await DBusCalls::callHandingBackLate(bus, call, timeout, std::move(late));
     if (reply.type() == QDBusMessage::ErrorMessage) {
         qCWarning(lcPowerControl, "org.gnome.SessionManager.Inhibit failed: %s %s", qUtf8Printable(reply.errorName()),
             qUtf8Printable(reply.errorMessage()));
@@ -43,8 +50,6 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> GnomeSessionInhibitBac
     }
     if (reply.signature() != u"u")
         co_return Unexpected(qint32(-EIO));
-    const CookieInhibitor::Service service{ InhibitServices::gnomeSessionService, InhibitServices::gnomeSessionPath,
-        InhibitServices::gnomeSessionInterface, InhibitServices::gnomeUninhibit };
     co_return std::unique_ptr<Inhibitor>(
         std::make_unique<CookieInhibitor>(bus, service, reply.arguments().value(0).toUInt(), timeout));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusNameOwners.h"
 #include "InhibitBackend.h"
 
 // GNOME's session manager: Inhibit(app_id, toplevel, reason, flags) with
@@ -8,7 +9,8 @@
 class GnomeSessionInhibitBackend final : public InhibitBackend
 {
 public:
-    GnomeSessionInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout);
+    GnomeSessionInhibitBackend(
+        QDBusConnection sessionBus, std::shared_ptr<BusNameOwners> owners, std::chrono::milliseconds timeout);
 
     QString name() const override { return QStringLiteral("org.gnome.SessionManager"); }
     QDBusConnection bus() const override { return m_bus; }
@@ -18,5 +20,6 @@ public:
 
 private:
     QDBusConnection m_bus;
+    std::shared_ptr<BusNameOwners> m_owners;
     std::chrono::milliseconds m_timeout;
 };

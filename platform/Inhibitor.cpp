@@ -4,6 +4,7 @@
 #include "DBusStatus.h"
 #include "InhibitServices.h"
 #include "PortalRequest.h"
+#include "PowerControlLogging.h"
 
 #include <QDBusMessage>
 
@@ -62,6 +63,16 @@ CookieInhibitor::~CookieInhibitor()
         m_connection.send(releaseCall());
 }
 
+void CookieInhibitor::giveBackLate(const QDBusConnection &connection, const Service &service, const QDBusMessage &late)
+{
+    if (late.type() != QDBusMessage::ReplyMessage || late.signature() != u"u")
+        return;
+    qCWarning(
+        lcPowerControl, "%s granted an inhibit after we stopped waiting; giving it back", qUtf8Printable(service.name));
+    const CookieInhibitor unwanted(
+        connection, service, late.arguments().value(0).toUInt(), std::chrono::milliseconds(0));
+}
+
 QDBusMessage CookieInhibitor::releaseCall() const
 {
     QDBusMessage call
@@ -95,13 +106,13 @@ PortalInhibitor::PortalInhibitor(
 PortalInhibitor::~PortalInhibitor()
 {
     if (m_held)
-        m_connection.send(closeCall());
+        m_connection.send(closeCall(m_request->path()));
 }
 
-QDBusMessage PortalInhibitor::closeCall() const
+QDBusMessage PortalInhibitor::closeCall(const QString &requestPath)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(InhibitServices::portalService, m_request->path(),
-        InhibitServices::portalRequestInterface, InhibitServices::close);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        InhibitServices::portalService, requestPath, InhibitServices::portalRequestInterface, InhibitServices::close);
     call.setAutoStartService(false);
     return call;
 }
@@ -110,7 +121,7 @@ QCoro::Task<Expected<void, qint32>> PortalInhibitor::release()
 {
     if (!m_held)
         co_return {};
-    const QDBusMessage reply = co_await DBusCalls::call(m_connection, closeCall(), m_timeout);
+    const QDBusMessage reply = co_await DBusCalls::call(m_connection, closeCall(m_request->path()), m_timeout);
     auto result = outcome(reply, requestIsGone);
     if (result)
         m_held = false;

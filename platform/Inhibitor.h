@@ -61,6 +61,10 @@ public:
     CookieInhibitor(QDBusConnection connection, Service service, quint32 cookie, std::chrono::milliseconds timeout);
     ~CookieInhibitor() override;
 
+    // For an Inhibit answer that came after we stopped waiting: the cookie
+    // it carries is given back at once.
+    static void giveBackLate(const QDBusConnection &connection, const Service &service, const QDBusMessage &late);
+
     QCoro::Task<Expected<void, qint32>> release() override;
     void forget() override { m_held = false; }
 
@@ -78,6 +82,9 @@ private:
 class PortalInhibitor final : public Inhibitor
 {
 public:
+    // Request.Close on a request object of ours, never starting the portal for it.
+    static QDBusMessage closeCall(const QString &requestPath);
+
     PortalInhibitor(
         QDBusConnection connection, std::unique_ptr<PortalRequest> request, std::chrono::milliseconds timeout);
     ~PortalInhibitor() override;
@@ -86,8 +93,6 @@ public:
     void forget() override { m_held = false; }
 
 private:
-    QDBusMessage closeCall() const;
-
     QDBusConnection m_connection;
     std::unique_ptr<PortalRequest> m_request;
     std::chrono::milliseconds m_timeout;

@@ -41,14 +41,18 @@ std::vector<std::unique_ptr<InhibitBackend>> InhibitorPowerControl::defaultChain
     QDBusConnection systemBus, QDBusConnection sessionBus, const Options &options)
 {
     std::vector<std::unique_ptr<InhibitBackend>> chain;
-    auto portal = std::make_unique<PortalInhibitBackend>(sessionBus, options.timeout, options.portalResponseTimeout);
+    // One follower of names per bus, shared by the services on it.
+    auto sessionOwners = std::make_shared<BusNameOwners>(sessionBus);
+    auto portal = std::make_unique<PortalInhibitBackend>(
+        sessionBus, sessionOwners, options.timeout, options.portalResponseTimeout);
     if (options.sandboxed)
         chain.push_back(std::move(portal));
-    chain.push_back(std::make_unique<GnomeSessionInhibitBackend>(sessionBus, options.timeout));
-    chain.push_back(std::make_unique<FreedesktopInhibitBackend>(sessionBus, options.timeout));
+    chain.push_back(std::make_unique<GnomeSessionInhibitBackend>(sessionBus, sessionOwners, options.timeout));
+    chain.push_back(std::make_unique<FreedesktopInhibitBackend>(sessionBus, sessionOwners, options.timeout));
     if (portal)
         chain.push_back(std::move(portal));
-    chain.push_back(std::make_unique<LogindInhibitBackend>(systemBus, options.timeout));
+    chain.push_back(
+        std::make_unique<LogindInhibitBackend>(systemBus, std::make_shared<BusNameOwners>(systemBus), options.timeout));
     return chain;
 }
 

@@ -21,10 +21,20 @@ QDBusMessage inhibitCall(AssertionKind kind, const QString &mode)
     return call;
 }
 
+// A lock granted after we stopped waiting is given back by closing its
+// descriptor, which the late answer's going does.
+void dropLate(const QDBusMessage &late)
+{
+    if (late.type() == QDBusMessage::ReplyMessage)
+        qCWarning(lcPowerControl, "logind granted a lock after we stopped waiting; giving it back");
+}
+
 } // namespace
 
-LogindInhibitBackend::LogindInhibitBackend(QDBusConnection systemBus, std::chrono::milliseconds timeout)
+LogindInhibitBackend::LogindInhibitBackend(
+    QDBusConnection systemBus, std::shared_ptr<BusNameOwners> owners, std::chrono::milliseconds timeout)
     : m_bus(std::move(systemBus))
+    , m_owners(std::move(owners))
     , m_timeout(timeout)
 { }
 
@@ -32,8 +42,13 @@ QCoro::Task<bool> LogindInhibitBackend::isAnswering(AssertionKind)
 {
     const QDBusConnection bus = m_bus;
     const std::chrono::milliseconds timeout = m_timeout;
-    if (co_await DBusCalls::nameHasOwner(bus, InhibitServices::logindService, timeout))
+    // Nothing stands behind logind: a "no" is asked again each time rather
+    // than kept, so that a logind that has just started is never missed.
+    if (m_owners->known(InhibitServices::logindService).value_or(false))
         co_return true;
+    if (co_await BusNameOwners::askOwner(m_owners, InhibitServices::logindService, timeout))
+        co_return true;
+    // Not running: the bus may start it on demand (rare enough not to keep).
     co_return co_await DBusCalls::isActivatable(bus, InhibitServices::logindService, timeout);
 }
 
@@ -44,14 +59,15 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> LogindInhibitBackend::
     const std::shared_ptr<State> state = m_state;
 
     QString mode = state->weakRefused ? blockMode : weakMode;
-    QDBusMessage reply = co_await DBusCalls::call(bus, inhibitCall(kind, mode), timeout);
+    const std::function<void(const QDBusMessage &)> late = dropLate;
+    QDBusMessage reply = co_await DBusCalls::callHandingBackLate(bus, inhibitCall(kind, mode), timeout, late);
     if (mode == weakMode && reply.errorName() == u"org.freedesktop.DBus.Error.InvalidArgs") {
         // An older logind that knows only "block": it blocks the user's own
         // suspend too, which is the best it offers.
         qCInfo(lcPowerControl, "logind does not know \"block-weak\"; its locks block every suspend");
         state->weakRefused = true;
         mode = blockMode;
-        reply = co_await DBusCalls::call(bus, inhibitCall(kind, mode), timeout);
+        reply = co_await DBusCalls::callHandingBackLate(bus, inhibitCall(kind, mode), timeout, late);
     }
     if (reply.type() == QDBusMessage::ErrorMessage) {
         qCWarning(lcPowerControl, "logind Inhibit failed: %s %s", qUtf8Printable(reply.errorName()),

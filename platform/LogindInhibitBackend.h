@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusNameOwners.h"
 #include "InhibitBackend.h"
 
 #include <memory>
@@ -11,7 +12,8 @@
 class LogindInhibitBackend final : public InhibitBackend
 {
 public:
-    LogindInhibitBackend(QDBusConnection systemBus, std::chrono::milliseconds timeout);
+    LogindInhibitBackend(
+        QDBusConnection systemBus, std::shared_ptr<BusNameOwners> owners, std::chrono::milliseconds timeout);
 
     QString name() const override { return QStringLiteral("logind"); }
     QDBusConnection bus() const override { return m_bus; }
@@ -30,6 +32,7 @@ private:
     };
 
     QDBusConnection m_bus;
+    std::shared_ptr<BusNameOwners> m_owners;
     std::chrono::milliseconds m_timeout;
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };

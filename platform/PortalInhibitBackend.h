@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusNameOwners.h"
 #include "InhibitBackend.h"
 
 #include <memory>
@@ -21,8 +22,8 @@ class PortalInhibitBackend final : public InhibitBackend
 public:
     static constexpr std::chrono::milliseconds defaultResponseTimeout{ 5000 };
 
-    PortalInhibitBackend(QDBusConnection sessionBus, std::chrono::milliseconds timeout,
-        std::chrono::milliseconds responseTimeout = defaultResponseTimeout);
+    PortalInhibitBackend(QDBusConnection sessionBus, std::shared_ptr<BusNameOwners> owners,
+        std::chrono::milliseconds timeout, std::chrono::milliseconds responseTimeout = defaultResponseTimeout);
 
     QString name() const override { return QStringLiteral("desktop portal"); }
     QDBusConnection bus() const override { return m_bus; }
@@ -31,7 +32,15 @@ public:
     std::optional<QString> holderName(AssertionKind kind) const override;
 
 private:
+    // Whether the portal serves Inhibit, kept while its owner stays the same.
+    struct Serving {
+        std::optional<bool> answer;
+        quint64 ownerChanges = 0;
+    };
+
     QDBusConnection m_bus;
+    std::shared_ptr<BusNameOwners> m_owners;
+    std::shared_ptr<Serving> m_serving = std::make_shared<Serving>();
     std::chrono::milliseconds m_timeout;
     std::chrono::milliseconds m_responseTimeout;
     std::shared_ptr<quint64> m_tokens = std::make_shared<quint64>(0);

@@ -35,17 +35,20 @@ inline const QString logindPath = QStringLiteral("/org/freedesktop/login1");
 inline const QString logindInterface = QStringLiteral("org.freedesktop.login1.Manager");
 
 // Inhibit(application, reason) -> cookie; UnInhibit(cookie) fails for a cookie it did not hand out.
-inline DBusMock *startCookieService(
-    MockBuses &buses, const QString &service, const QString &path, const QString &interface, QString *error)
+// `answerAfter` seconds pass before Inhibit answers (the mock does nothing else meanwhile).
+inline DBusMock *startCookieService(MockBuses &buses, const QString &service, const QString &path,
+    const QString &interface, QString *error, double answerAfter = 0)
 {
     DBusMock *mock = buses.startObject(MockBuses::session, service, path, interface, error);
     if (!mock)
         return nullptr;
     const bool ok = mock->addMethod(interface, QStringLiteral("Inhibit"), QStringLiteral("ss"), QStringLiteral("u"),
-                        QStringLiteral("self.held = getattr(self, 'held', {})\n"
+                        QStringLiteral("import time\ntime.sleep(%1)\n"
+                                       "self.held = getattr(self, 'held', {})\n"
                                        "self.cookie = getattr(self, 'cookie', 4000) + 7\n"
                                        "self.held[self.cookie] = (str(args[0]), str(args[1]))\n"
-                                       "ret = dbus.UInt32(self.cookie)"))
+                                       "ret = dbus.UInt32(self.cookie)")
+                            .arg(answerAfter))
         && mock->addMethod(interface, QStringLiteral("UnInhibit"), QStringLiteral("u"), QString(),
             QStringLiteral("del getattr(self, 'held', {})[int(args[0])]"))
         && mock->addMethod(interface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
@@ -60,9 +63,13 @@ inline DBusMock *startCookieService(
 // Without `inhibitInterface` the portal runs but does not offer Inhibit at all.
 // As xdg-desktop-portal does, it answers the path and then the request's
 // Response: 0 once the inhibit is held, or the `refusal` code of a desktop
-// backend that cannot inhibit; a `silent` portal never answers.
-inline DBusMock *startPortal(
-    MockBuses &buses, QString *error, bool inhibitInterface = true, uint refusal = 0, bool silent = false)
+// backend that cannot inhibit; a `silent` portal never answers. Its Inhibit
+// answers after `answerAfter` seconds. Unlike the real portal, the mock
+// cannot put the request at the path the caller's token names (it does not
+// know the caller), so the caller follows the path only once it has the
+// reply: the Response comes 100 ms later, to leave time for that.
+inline DBusMock *startPortal(MockBuses &buses, QString *error, bool inhibitInterface = true, uint refusal = 0,
+    bool silent = false, double answerAfter = 0)
 {
     DBusMock *mock = buses.startObject(MockBuses::session, portalService, portalPath,
         inhibitInterface ? portalInterface : QStringLiteral("org.freedesktop.portal.Settings"), error);
@@ -77,7 +84,8 @@ inline DBusMock *startPortal(
     const bool ok = mock->addProperty(portalInterface, QStringLiteral("version"), QVariant::fromValue(uint(3)))
         && mock->addMethod(portalInterface, QStringLiteral("Inhibit"), QStringLiteral("sua{sv}"), QStringLiteral("o"),
             respond
-                + QStringLiteral("self.held = getattr(self, 'held', {})\n"
+                + QStringLiteral("import time\ntime.sleep(%3)\n"
+                                 "self.held = getattr(self, 'held', {})\n"
                                  "self.count = getattr(self, 'count', 0) + 1\n"
                                  "path = '/org/freedesktop/portal/desktop/request/1_1/wakora%d' % self.count\n"
                                  "self.AddObject(path, 'org.freedesktop.portal.Request', {}, [('Close', '', '', "
@@ -85,10 +93,11 @@ inline DBusMock *startPortal(
                                  "if not %1:\n"
                                  "    self.held[path] = (int(args[1]), str(args[2].get('reason', '')))\n"
                                  "if not %2:\n"
-                                 "    GLib.timeout_add(5, respond, path, %1)\n"
+                                 "    GLib.timeout_add(100, respond, path, %1)\n"
                                  "ret = dbus.ObjectPath(path)")
                       .arg(refusal)
-                      .arg(silent ? 1 : 0))
+                      .arg(silent ? 1 : 0)
+                      .arg(answerAfter))
         && mock->addMethod(portalInterface, QStringLiteral("Held"), QString(), QStringLiteral("a(sssu)"),
             QStringLiteral("ret = dbus.Array([(p, '', h[1], dbus.UInt32(h[0])) "
                            "for p, h in getattr(self, 'held', {}).items()], signature='(sssu)')"));

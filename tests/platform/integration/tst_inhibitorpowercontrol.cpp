@@ -22,10 +22,12 @@ class TestInhibitorPowerControl : public QObject
     std::unique_ptr<MockBuses> buses;
     QString error;
 
-    std::shared_ptr<InhibitorPowerControl> newControl(bool sandboxed = false)
+    std::shared_ptr<InhibitorPowerControl> newControl(
+        bool sandboxed = false, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
     {
         InhibitorPowerControl::Options options;
         options.sandboxed = sandboxed;
+        options.timeout = timeout;
         options.portalResponseTimeout = std::chrono::milliseconds(1500);
         return std::make_shared<InhibitorPowerControl>(
             buses->bus(MockBuses::system).newConnection(), buses->bus(MockBuses::session).newConnection(), options);
@@ -370,6 +372,71 @@ private Q_SLOTS:
         QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
         QCOMPARE(logindInhibitors(logind)->size(), 1);
         QCoro::waitFor(controller.releaseAll());
+    }
+
+    void aGrantAfterTheTimeOutIsGivenBack_data()
+    {
+        QTest::addColumn<QString>("service");
+        QTest::newRow("power manager's cookie") << powerService;
+        QTest::newRow("portal's request") << portalService;
+    }
+
+    void aGrantAfterTheTimeOutIsGivenBack()
+    {
+        QFETCH(QString, service);
+        DBusMock *logind = startLogind(*buses, &error);
+        QVERIFY2(logind, qPrintable(error));
+        const bool portal = service == portalService;
+        // The service takes the inhibit a second after it is asked, long after we stopped waiting.
+        DBusMock *slow = portal ? startPortal(*buses, &error, true, 0, false, 1.0)
+                                : startCookieService(*buses, powerService, powerPath, powerInterface, &error, 1.0);
+        QVERIFY2(slow, qPrintable(error));
+        const QString interface = portal ? portalInterface : powerInterface;
+
+        auto control = newControl(false, std::chrono::milliseconds(250));
+        const auto id = create(*control, AssertionKind::systemSleep);
+        QVERIFY(id);
+        QCOMPARE(control->backendOf(id.value()), QStringLiteral("logind"));
+        QCOMPARE(logindInhibitors(logind)->size(), 1);
+
+        // It was taken, then given straight back.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            slow->callsOf(QStringLiteral("Inhibit")).size() == 1 && heldBy(slow, interface).isEmpty(), 5000);
+        if (!portal)
+            QCOMPARE(slow->callsOf(QStringLiteral("UnInhibit")).size(), 1);
+        QVERIFY(release(*control, id.value()));
+        QVERIFY(logindHoldsNothing(logind));
+    }
+
+    void aServiceThatArrivesLaterIsUsedOnceHeard()
+    {
+        DBusMock *logind = startLogind(*buses, &error);
+        QVERIFY2(logind, qPrintable(error));
+        auto control = newControl();
+        const auto before = create(*control, AssertionKind::systemSleep);
+        QVERIFY(before);
+        QCOMPARE(control->backendOf(before.value()), QStringLiteral("logind"));
+
+        // The session manager was asked about once, then followed: its arrival is heard.
+        DBusMock *gnome = startGnomeSession(*buses, &error);
+        QVERIFY2(gnome, qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const auto id = create(*control, AssertionKind::displaySleep);
+                const bool bySessionManager = id && control->backendOf(id.value()) == gnomeSessionService;
+                if (id)
+                    release(*control, id.value());
+                return bySessionManager;
+            }(),
+            5000);
+
+        // And once it has left, the next inhibit goes to logind again at once.
+        gnome->stop();
+        const auto after = create(*control, AssertionKind::displaySleep);
+        QVERIFY(after);
+        QCOMPARE(control->backendOf(after.value()), QStringLiteral("logind"));
+        QVERIFY(release(*control, after.value()));
+        QVERIFY(release(*control, before.value()));
     }
 
     void aRefusedCreationCarriesTheStatus_data()
