@@ -302,6 +302,12 @@ void RemoteMenuBar::handleConnectionLoss()
 
 void RemoteMenuBar::stateDidChange(const QString &)
 {
+    // The agent announces our own toggle before it replies; the refresh that
+    // follows the reply answers that notice too.
+    if (m_togglesInFlight > 0) {
+        m_noticeDeferred = true;
+        return;
+    }
     // A burst of notices (a script toggling fast) is answered by one refresh
     // after the last of them, not by one request each.
     if (m_noticeRefreshRunning) {
@@ -325,18 +331,32 @@ void RemoteMenuBar::stateDidChange(const QString &)
     }(this);
 }
 
+void RemoteMenuBar::toggleSettled()
+{
+    if (--m_togglesInFlight == 0 && m_noticeDeferred) {
+        m_noticeDeferred = false;
+        stateDidChange(QString()); // a change heard after our last refresh was asked
+    }
+}
+
 QCoro::Task<Expected<void, QString>> RemoteMenuBar::setEnabled(bool enabled, AssertionKind kind)
 {
     QPointer<RemoteMenuBar> self(this);
     QVariantList arguments{ QVariant::fromValue(qlonglong(rawValue(kind))), QVariant(enabled) };
+    ++m_togglesInFlight;
     const auto reply = co_await callRaw(QStringLiteral("SetAssertion"), arguments);
-    if (!reply)
-        co_return Unexpected(reply.error());
     if (!self)
-        co_return {};
+        co_return reply ? Expected<void, QString>{} : Unexpected(reply.error());
+    if (!reply) {
+        toggleSettled();
+        co_return Unexpected(reply.error());
+    }
+    // Asked after every notice heard so far, so it answers them all.
+    m_noticeDeferred = false;
     co_await refresh();
     if (!self)
         co_return {};
+    toggleSettled();
     Q_EMIT didChange();
     if (const auto failure = failureText(reply.value()))
         co_return Unexpected(*failure);

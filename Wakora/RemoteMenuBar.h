@@ -94,6 +94,7 @@ private:
     void scheduleRetry();
     void connectionLost(const QString &identity);
     void handleConnectionLoss();
+    void toggleSettled();
     void stateDidChange(const QString &sender);
     ClamshellState clamshellState() const;
 
@@ -112,6 +113,9 @@ private:
     bool m_retryPending = false;
     bool m_noticeRefreshRunning = false;
     bool m_noticePending = false;
+    // Toggles of ours awaiting their reply or refresh, and a notice heard meanwhile.
+    int m_togglesInFlight = 0;
+    bool m_noticeDeferred = false;
     bool m_isAvailable = false;
     qint32 m_ownerPID = 0;
     std::optional<QDateTime> m_activeSince;

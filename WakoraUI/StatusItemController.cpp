@@ -148,7 +148,11 @@ void StatusItemController::sync()
         }
     }
 
-    m_iconName = anyEnabled || clamshellOn ? QStringLiteral("moon.zzz.fill") : QStringLiteral("moon.zzz");
+    const QString iconName = anyEnabled || clamshellOn ? QStringLiteral("moon.zzz.fill") : QStringLiteral("moon.zzz");
+    // Only a new picture goes to the tray: each one is drawn and sent to the panel.
+    if (iconName == m_iconName && m_statusItem && !m_statusItem->icon().isNull())
+        return;
+    m_iconName = iconName;
     if (m_statusItem)
         m_statusItem->setIcon(symbolIcon(m_iconName));
 }
