@@ -3,6 +3,7 @@
 #include "AgentProcesses.h"
 #include "DBusInterfaceDescription.h"
 #include "MenuBarService.h"
+#include "OffMainThread.h"
 #include "PeerProcess.h"
 #include "ReplyOnce.h"
 
@@ -493,8 +494,12 @@ void RemoteMenuBar::openSettings()
 void RemoteMenuBar::start()
 {
     if (m_loginItem && m_loginItem->status() != ServiceRegistration::Status::enabled) {
-        if (const auto registered = m_loginItem->registerService(); !registered)
-            qCWarning(lcRemote, "Cannot register the agent at login: %s", qUtf8Printable(registered.error()));
+        // Written and synced to disk off the main thread, while the window comes up.
+        [](std::shared_ptr<ServiceRegistration> loginItem) -> QCoro::Task<> {
+            const auto registered = co_await offMainThread([loginItem] { return loginItem->registerService(); });
+            if (!registered)
+                qCWarning(lcRemote, "Cannot register the agent at login: %s", qUtf8Printable(registered.error()));
+        }(m_loginItem);
     }
     replaceForeignAgents();
     [](QPointer<RemoteMenuBar> self) -> QCoro::Task<> {

@@ -3,6 +3,7 @@
 #include "ClamshellController.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
+#include "OffMainThread.h"
 #include "PeerProcess.h"
 #include "PowerController.h"
 #include "UsageStore.h"
@@ -54,7 +55,7 @@ bool MenuBarXPCService::registerOnBus()
     return m_bus.registerVirtualObject(MenuBarService::objectPath(), this);
 }
 
-std::unique_ptr<QSettings> MenuBarXPCService::defaults() const
+std::unique_ptr<QSettings> MenuBarXPCService::defaults()
 {
     return std::make_unique<QSettings>(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
 }
@@ -190,12 +191,19 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
         co_return message.createReply(QVariantList{ QVariant(opens) });
     }
     if (member == u"SetOpensAtLogin") {
-        auto settings = defaults();
-        settings->setValue(LoginLaunchPolicy::defaultsKey(), arguments.at(0).toBool());
-        settings->sync();
-        if (settings->status() != QSettings::NoError)
+        // Written and synced to disk off the main thread, which goes on serving.
+        const bool opens = arguments.at(0).toBool();
+        const std::optional<QString> failure = co_await offMainThread([opens]() -> std::optional<QString> {
+            const auto settings = defaults();
+            settings->setValue(LoginLaunchPolicy::defaultsKey(), opens);
+            settings->sync();
+            if (settings->status() != QSettings::NoError)
+                return settings->fileName();
+            return std::nullopt;
+        });
+        if (failure)
             co_return message.createErrorReply(
-                QDBusError::Failed, QStringLiteral("Cannot store the setting in %1").arg(settings->fileName()));
+                QDBusError::Failed, QStringLiteral("Cannot store the setting in %1").arg(*failure));
         co_return message.createReply();
     }
     co_return message.createErrorReply(QDBusError::UnknownMethod, member);

@@ -52,7 +52,8 @@ private:
     QCoro::Task<QDBusMessage> answer(QDBusMessage message);
     void addClient(const QString &name);
     void removeClient(const QString &name);
-    std::unique_ptr<QSettings> defaults() const;
+    // The agent's own settings; any thread may open them.
+    static std::unique_ptr<QSettings> defaults();
 
     QPointer<PowerController> m_powerController;
     QPointer<ClamshellController> m_clamshell;
