@@ -40,7 +40,9 @@ QList<PowerSetting> PmsetParser::parse(QStringView listing)
             section = line.chopped(1).toString();
             continue;
         }
-        const QRegularExpressionMatch match = settingLine.match(line);
+        // A QString, not the view: match(QStringView) is deprecated from Qt 6.8, and its
+        // replacement matchView() is not in Qt 6.4.
+        const QRegularExpressionMatch match = settingLine.match(line.toString());
         if (match.hasMatch())
             settings.append({ section, match.captured(1), match.captured(2) });
         else

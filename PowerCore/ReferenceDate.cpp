@@ -1,5 +1,7 @@
 #include "ReferenceDate.h"
 
+#include <QTimeZone>
+
 #include <cmath>
 
 namespace ReferenceDate {
@@ -24,7 +26,7 @@ std::optional<QDateTime> dateFromReferenceSeconds(double seconds)
     if (!std::isfinite(seconds) || std::fabs(seconds) > limitSeconds)
         return std::nullopt;
     const qint64 msecs = std::llround(seconds * 1000.0) + referenceMSecs;
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::utc());
 }
 
 } // namespace ReferenceDate

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimeZone>
 #include <QTimer>
 #include <QUrl>
 
@@ -247,7 +248,7 @@ QCoro::Task<> RemoteMenuBar::refresh()
         m_ownerPID = values.at(2).toInt();
         const double since = values.at(3).toDouble();
         if (since > 0)
-            m_activeSince = QDateTime::fromMSecsSinceEpoch(qint64(since * 1000.0), Qt::UTC);
+            m_activeSince = QDateTime::fromMSecsSinceEpoch(qint64(since * 1000.0), QTimeZone::utc());
         else
             m_activeSince.reset();
         m_isAvailable = true;

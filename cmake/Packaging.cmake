@@ -40,6 +40,18 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # - polkitd: the helper authorizes every request with polkit and refuses
 #   all of them when polkit cannot answer.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus, polkitd")
+# - the package of Qt's SVG icon engine, a plugin that draws our icons and
+#   that no link shows: libqt6svg6 on Debian 12, qt6-svg-plugins from
+#   Debian 13 on. Asked of dpkg, as the release at hand names it.
+set(svg_icon_engine "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}/iconengines/libqsvgicon.so")
+execute_process(COMMAND dpkg-query --search "${svg_icon_engine}" OUTPUT_VARIABLE svg_icon_engine_owner
+    RESULT_VARIABLE svg_icon_engine_unknown ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(svg_icon_engine_unknown)
+    message(WARNING "No package ships ${svg_icon_engine}: the package will not depend on Qt's SVG icon engine")
+else()
+    string(REGEX REPLACE "[:,].*" "" svg_icon_engine_owner "${svg_icon_engine_owner}")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${svg_icon_engine_owner}")
+endif()
 
 set(maintainer_scripts ${PROJECT_SOURCE_DIR}/packaging/debian)
 # The triggers file has ldconfig learn of libLidBridge.so.0 in the library

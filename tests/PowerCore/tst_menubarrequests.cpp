@@ -20,7 +20,7 @@ private Q_SLOTS:
     {
         control = std::make_shared<FakePowerControl>();
         controller = std::make_unique<PowerController>(
-            control, [] { return QDateTime::fromMSecsSinceEpoch(1'700'000'000'250, Qt::UTC); });
+            control, [] { return QDateTime::fromMSecsSinceEpoch(1'700'000'000'250, QTimeZone::utc()); });
     }
 
     void stateCarriesBitsAndTheStartTime()

@@ -39,7 +39,7 @@ private Q_SLOTS:
     void init()
     {
         control = std::make_shared<FakePowerControl>();
-        clock = QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+        clock = QDateTime(QDate(2026, 3, 1), QTime(9, 0), QTimeZone::utc());
         controller = std::make_unique<PowerController>(control, [this] { return clock; });
     }
 

@@ -28,7 +28,7 @@ QDateTime local(int year, int month, int day, int hour, int minute = 0)
 
 double referenceSeconds(const QDateTime &time)
 {
-    return double(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).secsTo(time));
+    return double(QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc()).secsTo(time));
 }
 
 QByteArray readAll(const QString &path)

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace Qt::StringLiterals;
 
@@ -15,7 +16,10 @@ class TestUsageSummary : public QObject
 {
     Q_OBJECT
 
-    static QDateTime day(int dayOfMonth) { return QDateTime(QDate(2026, 3, dayOfMonth), QTime(0, 0), Qt::UTC); }
+    static QDateTime day(int dayOfMonth)
+    {
+        return QDateTime(QDate(2026, 3, dayOfMonth), QTime(0, 0), QTimeZone::utc());
+    }
 
 private Q_SLOTS:
     void derivedValues()

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimeZone>
 
 #include <atomic>
 #include <csignal>
@@ -32,7 +33,7 @@ QByteArray readAll(const QString &path)
 // to the next, so a torn file could not pass for a whole one.
 QByteArray version(int index)
 {
-    const QDateTime base(QDate(2026, 3, 10), QTime(0, 0), Qt::UTC);
+    const QDateTime base(QDate(2026, 3, 10), QTime(0, 0), QTimeZone::utc());
     UsageStore::Contents contents;
     for (int session = 0; session <= index % 40; ++session)
         contents.sessions.append({ base.addSecs(session * 600), base.addSecs(session * 600 + 300) });
@@ -203,7 +204,7 @@ private Q_SLOTS:
         if (!disk.isMounted())
             QSKIP(qPrintable(disk.error()));
         const QString file = data + u"/Wakora/usage.json"_s;
-        QDateTime now(QDate(2026, 3, 10), QTime(12, 0), Qt::UTC);
+        QDateTime now(QDate(2026, 3, 10), QTime(12, 0), QTimeZone::utc());
         UsageStore store(file, [&] { return now; }, QTimeZone::systemTimeZone(), { 0ms, 100ms });
         store.sessionStarted(now);
         QVERIFY(store.flush());

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimeZone>
 
 #include <atomic>
 
@@ -123,7 +124,7 @@ class TestUsageRecorder : public QObject
 private Q_SLOTS:
     void init()
     {
-        now = QDateTime(QDate(2026, 3, 10), QTime(12, 0), Qt::UTC);
+        now = QDateTime(QDate(2026, 3, 10), QTime(12, 0), QTimeZone::utc());
         control = std::make_shared<FakePowerControl>();
         power = std::make_unique<PowerController>(control, [this] { return now; });
         status = std::make_shared<ScriptedStatus>();

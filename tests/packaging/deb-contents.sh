@@ -57,6 +57,8 @@ has_dependency() { # name, [with a version]
 }
 check "Depends on dbus (the system bus)" has_dependency dbus
 check "Depends on polkitd" has_dependency polkitd
+svg_icon_engine=$(dpkg-query --search "*/qt6/plugins/iconengines/libqsvgicon.so" | cut -d: -f1)
+check "Depends on $svg_icon_engine, which draws the SVG icons" has_dependency "$svg_icon_engine"
 # Versioned library dependencies come only from dpkg-shlibdeps.
 for library in libc6 libstdc\\+\\+6 libqt6core6 libqt6dbus6 libqt6widgets6 libqt6charts6 libicu72; do
     check "Depends on ${library//\\/} with a version, from the libraries' symbols" has_dependency "$library" versioned
