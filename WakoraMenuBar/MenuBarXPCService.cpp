@@ -46,8 +46,18 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &MenuBarXPCService::removeClient);
     connect(powerController, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
-    if (clamshell)
-        connect(clamshell, &ClamshellController::didChange, this, &MenuBarXPCService::notifyClients);
+    if (clamshell) {
+        // The lid-closed controller also announces a re-read that found
+        // nothing new; clients hear only of a mode that changed.
+        m_announcedClamshell = rawValue(clamshell->state().activation);
+        connect(clamshell, &ClamshellController::didChange, this, [this] {
+            const qint64 activation = m_clamshell ? rawValue(m_clamshell->state().activation) : 0;
+            if (activation == m_announcedClamshell)
+                return;
+            m_announcedClamshell = activation;
+            notifyClients();
+        });
+    }
 }
 
 bool MenuBarXPCService::registerOnBus()

@@ -67,4 +67,5 @@ private:
     // arrived: a turn per sender, held until its request has started.
     QHash<QString, std::shared_ptr<TurnQueue>> m_arrivals;
     QDBusServiceWatcher m_watcher;
+    qint64 m_announcedClamshell = 0;
 };

@@ -1,6 +1,7 @@
 #include "AgentHarness.h"
 #include "ClamshellClient.h"
 #include "HelperHarness.h"
+#include "NoticeRecorder.h"
 #include "StartOrSkip.h"
 
 #include <QCoroTask>
@@ -92,12 +93,24 @@ private Q_SLOTS:
     {
         QVERIFY2(helper->startHelper(&error, false), qPrintable(error));
         QVERIFY2(agent->startAgent(&error), qPrintable(error));
+        // A window of the user's, a client of the agent since its first request.
+        QDBusConnection window = agent->buses.bus(MockBuses::session).newConnection();
+        NoticeRecorder notices(window);
+        QCOMPARE(window
+                     .call(QDBusMessage::createMethodCall(MenuBarService::machServiceName(),
+                         MenuBarService::objectPath(), MenuBarService::interfaceName(), QStringLiteral("State")))
+                     .type(),
+            QDBusMessage::ReplyMessage);
 
         QByteArray output;
         QCOMPARE(agent->wakora({ QStringLiteral("lid"), QStringLiteral("on") }, &output), 0);
         QVERIFY2(output.contains("덮개를 닫아도 유지: 켜짐"), output.constData());
         QVERIFY(helper->dropInExists());
         QVERIFY(helper->markerExists());
+        // The window hears of the mode's change.
+        QTRY_VERIFY(notices.count.load() >= 1);
+        QTest::qWait(200);
+        const int heardWhenOn = notices.count.load();
         QCOMPARE(agent->wakora({ QStringLiteral("status") }, &output), 0);
         QVERIFY2(output.contains("덮개를 닫아도 유지: 켜짐"), output.constData());
 
@@ -105,6 +118,7 @@ private Q_SLOTS:
         QVERIFY2(output.contains("덮개를 닫아도 유지: 꺼짐"), output.constData());
         QVERIFY(!helper->dropInExists());
         QVERIFY(!helper->markerExists());
+        QTRY_VERIFY(notices.count.load() > heardWhenOn);
 
         // A setting made elsewhere is reported, and left alone.
         QVERIFY(helper->setLidIgnoredElsewhere());
