@@ -272,9 +272,12 @@ void RemoteMenuBar::scheduleRetry()
         if (!self)
             co_return;
         self->m_retryPending = false; // before refreshing, so a failure schedules the next one
+        self->m_retrying = true;
         co_await self->refresh();
-        if (self)
-            Q_EMIT self->didChange();
+        if (!self)
+            co_return;
+        self->m_retrying = false;
+        Q_EMIT self->didChange();
     }(this, m_options.retryInterval);
 }
 

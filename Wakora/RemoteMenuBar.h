@@ -83,7 +83,8 @@ public:
     void replaceForeignAgents();
 
     qint64 clamshellMode() const { return m_clamshell; }
-    bool isRetryPending() const { return m_retryPending; }
+    // A retry waits for its time, or its refresh is being answered.
+    bool isRetryPending() const { return m_retryPending || m_retrying; }
     std::optional<QString> agentBusName() const { return m_connection; }
 
 private:
@@ -111,6 +112,7 @@ private:
     qint64 m_mask = 0;
     qint64 m_clamshell = 0;
     bool m_retryPending = false;
+    bool m_retrying = false; // a retry's refresh is being answered
     bool m_noticeRefreshRunning = false;
     bool m_noticePending = false;
     // Toggles of ours awaiting their reply or refresh, and a notice heard meanwhile.
