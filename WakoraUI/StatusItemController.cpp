@@ -153,8 +153,13 @@ void StatusItemController::sync()
     if (iconName == m_iconName && m_statusItem && !m_statusItem->icon().isNull())
         return;
     m_iconName = iconName;
-    if (m_statusItem)
-        m_statusItem->setIcon(symbolIcon(m_iconName));
+    if (!m_statusItem)
+        return;
+    // Each picture is drawn from its SVG once; the icon keeps the pixmaps it drew.
+    auto icon = m_icons.find(m_iconName);
+    if (icon == m_icons.end())
+        icon = m_icons.insert(m_iconName, symbolIcon(m_iconName));
+    m_statusItem->setIcon(*icon);
 }
 
 void StatusItemController::toggle(QAction *sender)

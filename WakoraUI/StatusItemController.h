@@ -58,4 +58,5 @@ private:
     QHash<AssertionKind, QList<QPointer<QAction>>> m_toggleItems;
     QList<QPointer<QAction>> m_clamshellItems;
     QString m_iconName;
+    QHash<QString, QIcon> m_icons;
 };

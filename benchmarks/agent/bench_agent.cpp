@@ -124,6 +124,14 @@ int main(int argc, char **argv)
                 qFatal("SetAssertion failed");
         }
     });
+    // One request that does nothing but answer: what any round trip to the
+    // agent costs, four of which a toggle on and off with its refreshes makes.
+    reportTiming("State round trip to the agent", cycles, [&] {
+        const QDBusMessage call = QDBusMessage::createMethodCall(MenuBarService::machServiceName(),
+            MenuBarService::objectPath(), MenuBarService::interfaceName(), QStringLiteral("State"));
+        if (raw.call(call).type() != QDBusMessage::ReplyMessage)
+            qFatal("State failed");
+    });
     QDBusConnection system = harness.buses.bus(MockBuses::system).connection();
     reportTiming("bare logind Inhibit + close fd (floor)", cycles, [&] {
         QDBusMessage call = QDBusMessage::createMethodCall(InhibitMocks::logindService, InhibitMocks::logindPath,
