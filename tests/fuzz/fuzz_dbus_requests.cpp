@@ -444,16 +444,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const DBusInterfaceDescription::Method *method = ourMethod(call.message);
         if (!method)
             continue;
-        const bool agent = call.message.path() == MenuBarService::objectPath();
+        const bool toAgent = call.message.path() == MenuBarService::objectPath();
         const QString &member = method->name;
         const QVariantList arguments = call.message.arguments();
         const bool wellFormed = call.signature == method->inSignature;
         Expectation *changed = nullptr;
-        if (agent && member == u"SetAssertion" && wellFormed)
+        if (toAgent && member == u"SetAssertion" && wellFormed)
             changed = arguments.at(0).toLongLong() == 1 ? &displaySleep : &systemSleep;
-        else if (agent && member == u"SetClamshell")
+        else if (toAgent && member == u"SetClamshell")
             changed = &lidClosed;
-        else if (!agent && member != u"Status")
+        else if (!toAgent && member != u"Status")
             changed = &helperEnabled;
 
         if (!call.expectsReply) {
@@ -469,11 +469,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             checkCall(reply.signature() == method->outSignature, call, "a reply has the types the description gives");
         if (!changed || !succeeded(call))
             continue;
-        if (agent && member == u"SetAssertion") {
+        if (toAgent && member == u"SetAssertion") {
             const qint64 kind = arguments.at(0).toLongLong();
             checkCall(kind == 0 || kind == 1, call, "only the two kinds can be switched");
             changed->answered(arguments.at(1).toBool());
-        } else if (agent) {
+        } else if (toAgent) {
             changed->answered(arguments.at(0).toBool());
         } else {
             changed->answered(member == u"Enable");
