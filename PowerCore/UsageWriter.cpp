@@ -148,11 +148,15 @@ void UsageWriter::submit(Render render)
     // A change already waiting keeps its time, so a steady stream of changes
     // cannot put the write off forever; a failing one waiting for its retry
     // is tried with this change.
-    if (!m_state->pending || soon < m_state->due)
+    const bool sooner = !m_state->pending || soon < m_state->due;
+    if (sooner)
         m_state->due = soon;
     m_state->pending = std::move(render);
     ++m_state->submitted;
-    m_state->wake.notify_one();
+    // A writer already waiting for an earlier time takes this content then:
+    // a burst of changes wakes its thread once.
+    if (sooner)
+        m_state->wake.notify_one();
 }
 
 bool UsageWriter::flush(std::chrono::milliseconds timeout)
