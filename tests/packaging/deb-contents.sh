@@ -59,9 +59,15 @@ check "Depends on dbus (the system bus)" has_dependency dbus
 check "Depends on polkitd" has_dependency polkitd
 svg_icon_engine=$(dpkg-query --search "*/qt6/plugins/iconengines/libqsvgicon.so" | cut -d: -f1)
 check "Depends on $svg_icon_engine, which draws the SVG icons" has_dependency "$svg_icon_engine"
-# Versioned library dependencies come only from dpkg-shlibdeps.
-for library in libc6 libstdc\\+\\+6 libqt6core6 libqt6dbus6 libqt6widgets6 libqt6charts6 libicu72; do
-    check "Depends on ${library//\\/} with a version, from the libraries' symbols" has_dependency "$library" versioned
+# Versioned library dependencies come only from dpkg-shlibdeps, named as this
+# release names the packages that ship them (libqt6core6 and libicu72 on
+# Debian 12, libqt6core6t64 and libicu76 on Debian 13).
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for file in libc.so.6 'libstdc++.so.6' libQt6Core.so.6 libQt6DBus.so.6 libQt6Widgets.so.6 libQt6Charts.so.6 \
+    'libicuuc.so.[0-9]*'; do
+    library=$(dpkg-query --search "*/$multiarch/$file" 2>/dev/null | head -n 1 | cut -d: -f1)
+    check "Depends on ${library:-the package of $file} with a version, from the libraries' symbols" \
+        has_dependency "${library//+/\\+}" versioned
 done
 names_no_own_library() { [[ ${1,,} != *lidbridge* ]]; }
 check "no dependency on a package of our own library" names_no_own_library "$depends"
