@@ -22,8 +22,9 @@ struct DesktopEntry {
     // Absent when the text has no [Desktop Entry] group.
     static std::optional<DesktopEntry> parse(const QByteArray &text);
 
-    // Name[lang_COUNTRY@MODIFIER], Name[lang_COUNTRY], Name[lang@MODIFIER],
-    // Name[lang], then Name, for the locale's language and country.
+    // Name[lang_COUNTRY], Name[lang], then Name, for the locale's language
+    // and country. A QLocale carries no @MODIFIER, so entries keyed with one
+    // ("sr@latin") are never chosen.
     QString localizedName(const QLocale &locale) const;
 
     // A visible application entry, one a launcher would show.
