@@ -174,8 +174,28 @@ bool UsageWriter::flush(std::chrono::milliseconds timeout)
     return m_state->written >= target;
 }
 
+// A writer killed between naming its new file and renaming it over the
+// target leaves that file beside it ("usage.json.k3x9q1", or
+// "usage.json.AbC123" from the named way): the next writer removes it. The
+// aside copy of an unreadable history ("usage.json.corrupt") stays.
+static void removeLeftovers(const QString &path)
+{
+    const QFileInfo target(path);
+    const QString prefix = target.fileName() + QLatin1Char('.');
+    const QStringList names = target.dir().entryList({ prefix + QLatin1Char('*') }, QDir::Files | QDir::Hidden);
+    for (const QString &name : names) {
+        const QString suffix = name.mid(prefix.size());
+        const bool ours = !suffix.isEmpty() && suffix.size() <= 13 && suffix != u"corrupt"
+            && std::all_of(
+                suffix.cbegin(), suffix.cend(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; });
+        if (ours && QFile::remove(target.dir().filePath(name)))
+            qCInfo(lcUsageWriter, "Removed %s, left by a writer that did not finish", qUtf8Printable(name));
+    }
+}
+
 void UsageWriter::run(const std::shared_ptr<State> &state)
 {
+    removeLeftovers(state->path);
     std::unique_lock lock(state->mutex);
     for (;;) {
         if (!state->pending) {

@@ -279,8 +279,19 @@ private Q_SLOTS:
             newest = found.value();
         }
         qInfo("%d reads, all whole; the last version on disk is %d", reads, newest);
-        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden),
-            QStringList({ u"usage.json"_s }));
+        // A writer killed between naming its new file and renaming it leaves
+        // that file behind; the next writer removes it, and leaves the aside
+        // copy of an unreadable history alone.
+        QVERIFY(UsageWriter::writeAtomically(path + u".corrupt"_s, "not JSON"));
+        QVERIFY(UsageWriter::writeAtomically(path + u".k3x9q1"_s, version(1)));
+        {
+            UsageWriter next(path, { 0ms, 1h, &UsageWriter::writeAtomically });
+            next.submit([&] { return version(newest + 1); });
+            QVERIFY(next.flush());
+        }
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+            QStringList({ u"usage.json"_s, u"usage.json.corrupt"_s }));
+        QCOMPARE(readAll(path), version(newest + 1));
     }
 };
 
