@@ -11,6 +11,7 @@
 //     WAKORA_START_OR_SKIP(daemon.startXfcePowerManager(buses, display, home));
 
 #include "EndProcess.h"
+#include "GnomeSessionSupport.h"
 #include "PrivateBus.h"
 #include "XvfbDisplay.h"
 
@@ -95,6 +96,8 @@ public:
     // and no autostart folder but an empty one. Empty on success.
     QString startGnomeSession(MockBuses &buses, const XvfbDisplay &display, const DesktopHome &home)
     {
+        if (const QString why = gnomeSessionRunsOnItsOwn(); !why.isEmpty())
+            return why;
         if (!home.write(QStringLiteral("share/gnome-session/sessions/wakora-test.session"),
                 "[GNOME Session]\nName=Wakora test\nRequiredComponents=\n"))
             return QStringLiteral("cannot write the session definition");

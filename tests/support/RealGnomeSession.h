@@ -18,6 +18,7 @@
 
 #include "DaemonProcess.h"
 #include "DesktopHome.h"
+#include "GnomeSessionSupport.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -52,6 +53,8 @@ public:
     {
         if (!m_home.isValid())
             return QStringLiteral("no temporary directory");
+        if (const QString why = gnomeSessionRunsOnItsOwn(); !why.isEmpty())
+            return why;
         m_bus = &buses.bus(MockBuses::session);
         const QString sessions = m_home.folder(QStringLiteral("share/gnome-session/sessions"));
         QFile session(sessions + QStringLiteral("/wakora-test.session"));

@@ -72,19 +72,20 @@ class TestDesktopSessions : public QObject
         return result;
     }
 
-    void startDaemon(bool gnome)
+    // The display and the desktop's daemon; empty on success, else why not.
+    QString startDaemon(bool gnome)
     {
         home = std::make_unique<DesktopHome>();
         display = std::make_unique<XvfbDisplay>();
-        WAKORA_START_OR_SKIP(display->start());
-        if (!gnome) {
-            QVERIFY2(harness->buses.startTemplate(MockBuses::system, QStringLiteral("upower"),
-                         QStringLiteral("org.freedesktop.UPower"), QStringLiteral("/org/freedesktop/UPower"), &error),
-                qPrintable(error));
-        }
+        if (const QString why = display->start(); !why.isEmpty())
+            return why;
+        if (!gnome
+            && !harness->buses.startTemplate(MockBuses::system, QStringLiteral("upower"),
+                QStringLiteral("org.freedesktop.UPower"), QStringLiteral("/org/freedesktop/UPower"), &error))
+            return error;
         daemon = std::make_unique<DesktopDaemon>();
-        WAKORA_START_OR_SKIP(gnome ? daemon->startGnomeSession(harness->buses, *display, *home)
-                                   : daemon->startXfcePowerManager(harness->buses, *display, *home));
+        return gnome ? daemon->startGnomeSession(harness->buses, *display, *home)
+                     : daemon->startXfcePowerManager(harness->buses, *display, *home);
     }
 
 private Q_SLOTS:
@@ -109,7 +110,7 @@ private Q_SLOTS:
 
     void xfcePowerManagerHoldsSystemSleep()
     {
-        startDaemon(false);
+        WAKORA_START_OR_SKIP(startDaemon(false));
         QVERIFY2(harness->startAgent(&error), qPrintable(error));
         QCOMPARE(xfceHasInhibit(), std::optional<bool>(false));
 
@@ -143,7 +144,7 @@ private Q_SLOTS:
 
     void gnomeSessionHoldsBothKindsAndARestartIsCoveredByTheNextService()
     {
-        startDaemon(true);
+        WAKORA_START_OR_SKIP(startDaemon(true));
         QVERIFY2(harness->startAgent(&error), qPrintable(error));
         QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--display") }), 0);
 
