@@ -305,6 +305,17 @@ private Q_SLOTS:
         QTRY_COMPARE(wakoraLocks(), 0);
     }
 
+    // xfce4-power-manager 4.18 (Debian 12) against 4.20 (Debian 13), whose
+    // peer behaviour differs where the tests below say so.
+    static bool xfcePowerManager418()
+    {
+        QProcess query;
+        query.start(QStringLiteral("dpkg-query"),
+            { QStringLiteral("-W"), QStringLiteral("-f=${Version}"), QStringLiteral("xfce4-power-manager") });
+        query.waitForFinished(10000);
+        return query.readAllStandardOutput().startsWith("4.18");
+    }
+
     // Cookies are not tied to their caller, and the power manager takes no
     // logind lock for an application: it only stops its own idle actions.
     void xfcePowerManagerHoldsCookies()
@@ -312,12 +323,19 @@ private Q_SLOTS:
         WAKORA_START_OR_SKIP(xfpm->start(*buses, display));
         qInfo("started in ms: xfconfd %lld, xfce4-power-manager %lld", xfpm->settingsStartupMs(), xfpm->startupMs());
         QCOMPARE(xfpm->hasInhibit(), std::optional(false));
-        // Its own lock, taken at start: it handles the power keys and the lid.
-        QTRY_COMPARE(logindInhibitors(logind)->size(), 1);
-        const LogindInhibitor own = logindInhibitors(logind)->constFirst();
-        QCOMPARE(own.who, QStringLiteral("xfce4-power-manager"));
-        QCOMPARE(
-            own.what, QStringLiteral("handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch"));
+        // 4.18 takes a lock of its own at start, as it handles the power keys
+        // and the lid; 4.20 takes none here.
+        const qsizetype ownLocks = xfcePowerManager418() ? 1 : 0;
+        if (ownLocks == 1) {
+            QTRY_COMPARE(logindInhibitors(logind)->size(), 1);
+            const LogindInhibitor own = logindInhibitors(logind)->constFirst();
+            QCOMPARE(own.who, QStringLiteral("xfce4-power-manager"));
+            QCOMPARE(
+                own.what, QStringLiteral("handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch"));
+        } else {
+            QTest::qWait(300);
+            QCOMPARE(logindInhibitors(logind)->size(), 0);
+        }
 
         QDBusConnection holder = session().newConnection();
         const QDBusMessage cookie
@@ -325,7 +343,7 @@ private Q_SLOTS:
         QCOMPARE(cookie.type(), QDBusMessage::ReplyMessage);
         QCOMPARE(xfpm->hasInhibit(), std::optional(true));
         QCOMPARE(xfpm->inhibitors(), std::optional(QStringList{ QStringLiteral("org.wakora.Test") }));
-        QCOMPARE(logindInhibitors(logind)->size(), 1);
+        QCOMPARE(logindInhibitors(logind)->size(), ownLocks);
 
         QCOMPARE(xfpmCall(session().connection(), QStringLiteral("UnInhibit"), cookie.arguments()).type(),
             QDBusMessage::ReplyMessage);
@@ -339,9 +357,12 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("leaverHolds");
         QTest::addColumn<QStringList>("left");
         QTest::newRow("one") << QStringList{ QStringLiteral("leaver") } << QStringList{ QStringLiteral("stays") };
-        // A client holding several cookies must give back each one.
+        // A client holding several cookies must give back each one: 4.18
+        // forgets only one of them when the client leaves, 4.20 all.
         QTest::newRow("two") << QStringList{ QStringLiteral("first"), QStringLiteral("second") }
-                             << QStringList{ QStringLiteral("stays"), QStringLiteral("second") };
+                             << (xfcePowerManager418()
+                                        ? QStringList{ QStringLiteral("stays"), QStringLiteral("second") }
+                                        : QStringList{ QStringLiteral("stays") });
     }
 
     // Another client keeps a cookie meanwhile: xfce4-power-manager 4.18.1
