@@ -104,7 +104,9 @@ void AppDelegate::buildFixtures(const FixtureMode &mode)
         m_ownedPower = std::make_unique<PowerController>(m_fakeControl);
     m_powerController = m_ownedPower.get();
     const qint32 ownPID = static_cast<qint32>(::getpid());
-    m_statusReader = std::make_unique<UITestPowerStatus>(mode.status, ownPID);
+    QPointer<PowerToggling> power = m_powerController;
+    m_statusReader = std::make_unique<UITestPowerStatus>(
+        mode.status, ownPID, [power](AssertionKind kind) { return power && power->isEnabled(kind); });
     m_clamshellService = std::make_shared<UITestClamshellService>(mode.clamshell);
     m_usage = std::make_shared<UITestUsage>(mode.history);
     auto applications = std::make_unique<FakeRunningApplications>();

@@ -1,8 +1,9 @@
 #include "UITestPowerStatus.h"
 
-UITestPowerStatus::UITestPowerStatus(FixtureMode::Status mode, qint32 ownPID)
+UITestPowerStatus::UITestPowerStatus(FixtureMode::Status mode, qint32 ownPID, HeldKinds isHeld)
     : m_mode(mode)
     , m_ownPID(ownPID)
+    , m_isHeld(std::move(isHeld))
 { }
 
 QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> UITestPowerStatus::assertions()
@@ -13,11 +14,14 @@ QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> UITestPowerStat
     if (m_mode == FixtureMode::Status::empty)
         co_return QList<ProcessAssertion>();
     QList<ProcessAssertion> sample = {
-        { m_ownPID, QStringLiteral("sleep"), QStringLiteral("Wakora: prevent system sleep"), QStringLiteral("Wakora") },
         { 2140, QStringLiteral("idle"), QStringLiteral("Playing video"), QStringLiteral("totem") },
         { 455, QStringLiteral("sleep"), QStringLiteral("Backing up home"), QStringLiteral("restic") },
         { 901, QStringLiteral("handle-lid-switch"), QStringLiteral("GNOME handling"), QStringLiteral("gsd-power") },
     };
+    for (const AssertionKind kind : allAssertionKinds) {
+        if (m_isHeld && m_isHeld(kind))
+            sample.append({ m_ownPID, assertionType(kind), assertionName(kind), QStringLiteral("Wakora") });
+    }
     co_return sample;
 }
 

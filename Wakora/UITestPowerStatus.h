@@ -1,15 +1,21 @@
 #pragma once
 
+#include "AssertionKind.h"
 #include "FixtureMode.h"
 #include "PowerStatusReading.h"
 
-// The fixture mode's processes and power settings: this process holding
-// sleep, a video player keeping the display on and a backup job; or none;
-// or a first query that fails once before the same answer.
+#include <functional>
+
+// The fixture mode's processes and power settings: a video player keeping the
+// display on, a backup job, and this process holding what its switches hold;
+// or none; or a first query that fails once before the same answer.
 class UITestPowerStatus : public PowerStatusReading
 {
 public:
-    UITestPowerStatus(FixtureMode::Status mode, qint32 ownPID);
+    // `isHeld` tells which kinds this process holds now.
+    using HeldKinds = std::function<bool(AssertionKind)>;
+
+    UITestPowerStatus(FixtureMode::Status mode, qint32 ownPID, HeldKinds isHeld);
 
     QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> assertions() override;
     QCoro::Task<Expected<QList<PowerSetting>, PowerStatusError>> settings() override;
@@ -19,5 +25,6 @@ public:
 private:
     FixtureMode::Status m_mode;
     qint32 m_ownPID;
+    HeldKinds m_isHeld;
     int m_queries = 0;
 };

@@ -4,3 +4,8 @@ QLocale interfaceLocale()
 {
     return QLocale(QLocale::Korean, QLocale().territory());
 }
+
+QString dayText(const QDate &date)
+{
+    return interfaceLocale().toString(date, QStringLiteral("MMMM d일 (ddd)"));
+}

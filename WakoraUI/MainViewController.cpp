@@ -9,6 +9,7 @@
 #include "PowerToggling.h"
 #include "StatusPanelModel.h"
 #include "StatusPanelView.h"
+#include "SymbolLabel.h"
 #include "Symbols.h"
 #include "ToggleSwitch.h"
 #include "UsageChartsView.h"
@@ -34,6 +35,10 @@ constexpr int minimumContentHeight = 440;
 constexpr int leftColumnWidth = 340;
 constexpr int rightColumnWidth = 380;
 constexpr int labelWidth = 300;
+// The right column's groups (the panel's and the usage card) share one inset,
+// the gap between the columns on their left and the same on their right.
+constexpr int rightInset = 20;
+constexpr int rightSpacing = 16;
 // Polls per usage reload: once a minute at 3 seconds each.
 constexpr int ticksPerUsageLoad = 20;
 
@@ -52,15 +57,6 @@ void useSecondaryColour(QLabel *label)
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
     label->setPalette(palette);
-}
-
-QLabel *symbolLabel(const QString &symbol, int size, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    label->setFixedSize(size, size);
-    label->setPixmap(symbolIcon(symbol).pixmap(size, size)); // a missing symbol draws nothing
-    label->setProperty("symbol", symbol);
-    return label;
 }
 
 } // namespace
@@ -82,7 +78,8 @@ MainViewController::MainViewController(PowerToggling *powerController, PowerStat
 
     m_chartsHost = new UsageChartsView(UsageSummary{}, this);
     m_chartsHost->setObjectName(QStringLiteral("chartsHost"));
-    m_chartsHost->setFixedHeight(220);
+    // No taller than what the chart (or the empty history's note) needs.
+    m_chartsHost->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_panelModel = new StatusPanelModel(this);
     m_panelModel->setOnRetry([this] { startOverview(); });
     m_panelModel->setOnRetrySettings([this] { refreshSettings(); });
@@ -98,11 +95,25 @@ MainViewController::MainViewController(PowerToggling *powerController, PowerStat
     right->setObjectName(QStringLiteral("rightColumn"));
     right->setFixedWidth(rightColumnWidth);
     auto *rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 12, 12, 12);
-    rightLayout->setSpacing(8);
+    // The panel reaches the window's edge, so that its scroll bar sits in the
+    // inset and its groups line up with the card's whether it scrolls or not.
+    rightLayout->setContentsMargins(0, rightInset, 0, rightInset);
+    rightLayout->setSpacing(rightSpacing);
     m_panelView = new StatusPanelView(m_panelModel, m_applications, right);
+    m_panelView->setTrailingInset(rightInset);
     rightLayout->addWidget(m_panelView, 1);
-    rightLayout->addWidget(m_chartsHost);
+    auto *card = new QHBoxLayout;
+    card->setContentsMargins(0, 0, rightInset, 0);
+    card->addWidget(m_chartsHost);
+    rightLayout->addLayout(card);
+    // Rows come and go with every poll: the window grows to keep the panel's
+    // first sections whole, and shrinks back.
+    // Rows added to a window on screen show once the event loop runs: the
+    // refit waits for that, and a burst of changes refits once.
+    m_deferredRefit.setSingleShot(true);
+    m_deferredRefit.setInterval(0);
+    connect(&m_deferredRefit, &QTimer::timeout, this, &MainViewController::refitWindow);
+    connect(m_panelView, &StatusPanelView::contentChanged, &m_deferredRefit, qOverload<>(&QTimer::start));
     layout->addWidget(right);
     setFixedSize(windowWidth, minimumContentHeight);
 
@@ -128,7 +139,7 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     // Header.
     auto *header = new QHBoxLayout;
     header->setSpacing(10);
-    m_headerIcon = symbolLabel(QStringLiteral("moon.zzz"), 28, column);
+    m_headerIcon = new SymbolLabel(QStringLiteral("moon.zzz"), 28, column);
     m_headerIcon->setObjectName(QStringLiteral("status.icon"));
     header->addWidget(m_headerIcon, 0, Qt::AlignTop);
     auto *texts = new QVBoxLayout;
@@ -220,8 +231,8 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     notices->setContentsMargins(0, 0, 0, 0);
     notices->setSpacing(6);
     m_clamshellNotice = wrappingLabel(QStringLiteral("clamshell.notice"), m_noticeStack);
-    m_clamshellSettingsButton
-        = new QPushButton(symbolIcon(QStringLiteral("lock.shield")), localized("시스템 설정 열기"));
+    m_clamshellSettingsButton = new QPushButton(localized("시스템 설정 열기"));
+    tintButtonSymbols();
     m_clamshellSettingsButton->setObjectName(QStringLiteral("clamshell.settings"));
     connect(m_clamshellSettingsButton, &QPushButton::clicked, this, &MainViewController::openClamshellSettings);
     m_clamshellWarning = wrappingLabel(QStringLiteral("clamshell.warning"), m_noticeStack);
@@ -245,7 +256,7 @@ QWidget *MainViewController::switchRow(const QString &symbol, const QString &lab
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(symbolLabel(symbol, 18, row));
+    layout->addWidget(new SymbolLabel(symbol, 18, row));
     layout->addWidget(new QLabel(label, row));
     layout->addStretch(1);
     toggle->setParent(row);
@@ -290,10 +301,8 @@ void MainViewController::updateHeader()
     m_headerTitle->setText(headline.title);
     m_headerDetail->setText(headline.detail.value_or(QString()));
     m_headerDetail->setVisible(headline.detail.has_value());
-    if (m_headerIcon->property("symbol").toString() != headline.symbol) {
-        m_headerIcon->setPixmap(symbolIcon(headline.symbol).pixmap(28, 28));
-        m_headerIcon->setProperty("symbol", headline.symbol);
-    }
+    if (m_headerIcon->symbol() != headline.symbol)
+        m_headerIcon->setSymbol(headline.symbol);
 }
 
 void MainViewController::updateClamshellSection()
@@ -341,6 +350,19 @@ void MainViewController::openClamshellSettings()
 {
     if (m_clamshell)
         m_clamshell->openSettings();
+}
+
+void MainViewController::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        tintButtonSymbols();
+}
+
+void MainViewController::tintButtonSymbols()
+{
+    m_clamshellSettingsButton->setIcon(tintedSymbolIcon(
+        QStringLiteral("lock.shield"), m_clamshellSettingsButton->palette().color(QPalette::ButtonText)));
 }
 
 void MainViewController::showEvent(QShowEvent *event)
@@ -429,6 +451,7 @@ QCoro::Task<> MainViewController::loadUsage()
     const UsageSummary summary = result.value();
     m_chartsHost->setSummary(summary);
     m_panelModel->setUsage(summary);
+    m_deferredRefit.start();
 }
 
 QCoro::Task<> MainViewController::clearUsage()
@@ -494,11 +517,21 @@ QCoro::Task<> MainViewController::refreshOpenAtLogin()
     m_openAtLoginSwitch->setEnabled(m_powerController && m_powerController->isAvailable());
 }
 
+int MainViewController::chartsHeight() const
+{
+    const int width = rightColumnWidth - rightInset;
+    return m_chartsHost->hasHeightForWidth() ? m_chartsHost->heightForWidth(width) : m_chartsHost->sizeHint().height();
+}
+
 int MainViewController::fittingHeight() const
 {
-    const int wanted = m_leftColumn->hasHeightForWidth() ? m_leftColumn->heightForWidth(leftColumnWidth)
-                                                         : m_leftColumn->sizeHint().height();
-    int height = std::max(minimumContentHeight, wanted);
+    const int left = m_leftColumn->hasHeightForWidth() ? m_leftColumn->heightForWidth(leftColumnWidth)
+                                                       : m_leftColumn->sizeHint().height();
+    // The right column keeps the panel's first two sections whole above the
+    // usage card; the sections after them scroll.
+    const int right
+        = 2 * rightInset + m_panelView->leadingSectionsHeight(rightColumnWidth) + rightSpacing + chartsHeight();
+    int height = std::max({ minimumContentHeight, left, right });
     if (const QScreen *screen = this->screen())
         height = std::min(height, screen->availableGeometry().height());
     return height;
@@ -516,14 +549,14 @@ void MainViewController::refitWindow()
     QWidget *window = this->window();
     if (window == this)
         return;
-    // The window is as large as its content (plus its menu bar); resizing
-    // keeps the top left corner, so the window grows or shrinks downwards.
+    // The window's layout holds it at its content's size plus its menu bar
+    // (see MainWindowController); resizing keeps the top left corner, so the
+    // window grows or shrinks downwards.
     const QPoint topLeft = window->pos();
     if (QLayout *layout = window->layout()) {
         layout->invalidate();
         layout->activate();
     }
-    window->setFixedSize(window->sizeHint());
     if (window->isVisible())
         window->move(topLeft);
 }

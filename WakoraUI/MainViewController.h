@@ -23,6 +23,7 @@ class QPushButton;
 class RunningApplicationReading;
 class StatusPanelModel;
 class StatusPanelView;
+class SymbolLabel;
 class ToggleSwitch;
 class UsageChartsView;
 class UsageHistoryReading;
@@ -61,7 +62,9 @@ public:
     void setPollInterval(std::chrono::milliseconds interval) { m_pollInterval = interval; }
     void setClock(Clock now) { m_now = std::move(now); }
 
-    // The content height the visible items need, at least 440 points.
+    // The content height the visible items need, at least 440 points: the
+    // left column, and the right one with the status panel's first two
+    // sections whole above the usage card; no more than the screen's.
     int fittingHeight() const;
 
 public Q_SLOTS:
@@ -72,6 +75,7 @@ public Q_SLOTS:
     void refitWindow();
 
 protected:
+    void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
@@ -79,6 +83,8 @@ private:
     QWidget *buildLeftColumn(bool withOpenAtLogin);
     QWidget *switchRow(const QString &symbol, const QString &label, ToggleSwitch *toggle);
 
+    int chartsHeight() const;
+    void tintButtonSymbols();
     void syncSwitches();
     void updateHeader();
     void updateClamshellSection();
@@ -118,7 +124,7 @@ private:
     QLabel *m_offlineLabel = nullptr;
     QPushButton *m_reconnectButton = nullptr;
     QWidget *m_offlineStack = nullptr;
-    QLabel *m_headerIcon = nullptr;
+    SymbolLabel *m_headerIcon = nullptr;
     QLabel *m_headerTitle = nullptr;
     QLabel *m_headerDetail = nullptr;
     QWidget *m_noticeStack = nullptr;
@@ -128,6 +134,7 @@ private:
     // The polling: running or not, and a generation that tells a current
     // query's answer from one the last cancel made stale.
     QTimer m_pollTimer;
+    QTimer m_deferredRefit;
     std::chrono::milliseconds m_pollInterval{ 3000 };
     bool m_polling = false;
     quint64 m_pollGeneration = 0;

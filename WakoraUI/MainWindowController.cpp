@@ -3,6 +3,7 @@
 #include "MainViewController.h"
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QStyle>
 
@@ -20,8 +21,11 @@ MainWindowController::MainWindowController(PowerToggling *powerController, Power
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setCentralWidget(m_view);
+    // The window is always as large as its content plus whatever menu bar is
+    // set later, so the content keeps its full size below the menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_view->refitWindow();
-    setFixedSize(sizeHint());
+    layout()->activate();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 }

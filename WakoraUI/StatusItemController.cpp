@@ -3,11 +3,15 @@
 #include "ClamshellController.h"
 #include "ClamshellPresentation.h"
 #include "PowerToggling.h"
-#include "Symbols.h"
+
+#include "InterfaceLocale.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QLoggingCategory>
 #include <QMenuBar>
+#include <QPainter>
 
 Q_LOGGING_CATEGORY(lcStatusItem, "com.quorvel.WakoraApp.StatusItem")
 
@@ -31,7 +35,69 @@ QCoro::Task<> toggleKind(QPointer<StatusItemController> controller, QPointer<Pow
     controller->sync();
 }
 
+// Whether a StatusNotifier host shows the tray: it is given the icon by name
+// and draws it in its panel's colours. Otherwise Qt embeds our own pixmap in
+// an XEmbed tray.
+bool hasStatusNotifierHost()
+{
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+}
+
+QString trayIconName(bool awake)
+{
+    return awake ? QStringLiteral("com.quorvel.WakoraApp-awake-symbolic")
+                 : QStringLiteral("com.quorvel.WakoraApp-sleeping-symbolic");
+}
+
 } // namespace
+
+QColor StatusItemController::trayInk(const QPalette &palette)
+{
+    // An XEmbed tray is painted in the desktop's panel colours, which the
+    // application palette follows: light ink on a dark theme, dark on a light one.
+    return palette.color(QPalette::Window).lightnessF() < 0.5 ? QColor(0xf5, 0xf5, 0xf5) : QColor(0x23, 0x26, 0x29);
+}
+
+QIcon StatusItemController::trayIcon(bool awake, bool byName, const QPalette &palette)
+{
+    const QString name = trayIconName(awake);
+    if (byName) {
+        const QIcon themed = QIcon::fromTheme(name);
+        if (!themed.isNull())
+            return themed;
+    }
+    QIcon icon;
+    const QColor ink = trayInk(palette);
+    for (const int size : { 16, 22, 24, 32, 48, 64 }) {
+        QPixmap pixmap = QIcon(QStringLiteral(":/tray/") + name).pixmap(size, size);
+        if (pixmap.isNull())
+            continue;
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), ink);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QString StatusItemController::toolTip(
+    const QStringList &held, const std::optional<QDateTime> &since, const QDate &today)
+{
+    if (held.isEmpty())
+        return QStringLiteral("Wakora\n") + tr("Mac이 평소대로 잠듭니다");
+    QString text = QStringLiteral("Wakora\n") + held.join(QStringLiteral(", "));
+    if (since) {
+        const QDateTime local = since->toLocalTime();
+        const QLocale locale = interfaceLocale();
+        const QString time = local.date() == today
+            ? locale.toString(local.time(), QStringLiteral("HH:mm"))
+            : dayText(local.date()) + QLatin1Char(' ') + locale.toString(local.time(), QStringLiteral("HH:mm"));
+        text += QLatin1Char('\n') + tr("%1부터").arg(time);
+    }
+    return text;
+}
 
 StatusItemController::StatusItemController(PowerToggling *powerController, bool showsStatusItem,
     ClamshellController *clamshell, std::function<void()> onOpenWindow, std::function<void(const QString &)> onError,
@@ -45,7 +111,9 @@ StatusItemController::StatusItemController(PowerToggling *powerController, bool 
     if (showsStatusItem) {
         m_statusItem = std::make_unique<QSystemTrayIcon>();
         m_statusItem->setObjectName(QStringLiteral("statusItem"));
-        m_statusItem->setToolTip(QStringLiteral("Wakora"));
+        m_iconsByName = hasStatusNotifierHost();
+        // A theme chosen while the agent runs changes the ink of our own pixmaps.
+        qApp->installEventFilter(this);
         m_statusMenu.reset(buildControlMenu(nullptr));
         m_statusItem->setContextMenu(m_statusMenu.get());
         // A left click opens the same menu, as a status item does.
@@ -148,18 +216,43 @@ void StatusItemController::sync()
         }
     }
 
-    const QString iconName = anyEnabled || clamshellOn ? QStringLiteral("moon.zzz.fill") : QStringLiteral("moon.zzz");
-    // Only a new picture goes to the tray: each one is drawn and sent to the panel.
-    if (iconName == m_iconName && m_statusItem && !m_statusItem->icon().isNull())
-        return;
-    m_iconName = iconName;
+    const bool awake = anyEnabled || clamshellOn;
+    m_iconName = awake ? QStringLiteral("moon.zzz.fill") : QStringLiteral("moon.zzz");
     if (!m_statusItem)
         return;
-    // Each picture is drawn from its SVG once; the icon keeps the pixmaps it drew.
-    auto icon = m_icons.find(m_iconName);
+
+    QStringList held;
+    if (m_powerController) {
+        if (m_powerController->isEnabled(AssertionKind::systemSleep))
+            held.append(tr("잠자기 방지"));
+        if (m_powerController->isEnabled(AssertionKind::displaySleep))
+            held.append(tr("디스플레이 켜 두기"));
+    }
+    if (clamshellOn)
+        held.append(tr("덮개를 닫아도 유지"));
+    const std::optional<QDateTime> since
+        = m_powerController && anyEnabled ? m_powerController->activeSince() : std::nullopt;
+    const QString tip = toolTip(held, since, QDate::currentDate());
+    if (tip != m_statusItem->toolTip())
+        m_statusItem->setToolTip(tip);
+
+    // Only a new picture goes to the tray: each one is drawn and sent to the panel.
+    const QString key = trayIconName(awake) + (m_iconsByName ? QString() : trayInk(qApp->palette()).name());
+    if (key == m_iconKey)
+        return;
+    m_iconKey = key;
+    // Each picture is drawn once; the icon keeps the pixmaps it drew.
+    auto icon = m_icons.find(key);
     if (icon == m_icons.end())
-        icon = m_icons.insert(m_iconName, symbolIcon(m_iconName));
+        icon = m_icons.insert(key, trayIcon(awake, m_iconsByName, qApp->palette()));
     m_statusItem->setIcon(*icon);
+}
+
+bool StatusItemController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        sync();
+    return QObject::eventFilter(watched, event);
 }
 
 void StatusItemController::toggle(QAction *sender)

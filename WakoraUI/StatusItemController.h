@@ -3,6 +3,7 @@
 #include "AssertionKind.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QMenu>
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ClamshellController;
 class PowerToggling;
@@ -40,11 +42,23 @@ public:
     // The name of the symbol the icon currently shows.
     QString iconName() const { return m_iconName; }
 
+    // The tray's picture: the themed symbolic icon by name where a
+    // StatusNotifier host recolours it (`byName`) and the theme has it, else
+    // our own drawn in the ink that stands out on `palette`'s window colour.
+    static QIcon trayIcon(bool awake, bool byName, const QPalette &palette);
+    static QColor trayInk(const QPalette &palette);
+    // "Wakora", then what is held (`held`, the switches' names) and the clock
+    // time it has been held since, with the day when it is not `today`.
+    static QString toolTip(const QStringList &held, const std::optional<QDateTime> &since, const QDate &today);
+
 public Q_SLOTS:
     void sync();
     void toggle(QAction *sender);
     void toggleClamshell();
     void openWindow();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QMenu *buildControlMenu(QWidget *parent);
@@ -58,5 +72,7 @@ private:
     QHash<AssertionKind, QList<QPointer<QAction>>> m_toggleItems;
     QList<QPointer<QAction>> m_clamshellItems;
     QString m_iconName;
+    QString m_iconKey;
+    bool m_iconsByName = false;
     QHash<QString, QIcon> m_icons;
 };

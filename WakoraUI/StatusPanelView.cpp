@@ -1,10 +1,11 @@
 #include "StatusPanelView.h"
 
 #include "DurationText.h"
+#include "ElidedLabel.h"
 #include "FriendlyStatus.h"
 #include "RunningApplicationReading.h"
 #include "StatusPanelModel.h"
-#include "Symbols.h"
+#include "SymbolLabel.h"
 #include "UsageBar.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -85,17 +87,17 @@ QWidget *loadingIndicator(const QString &identifier)
 QLabel *iconLabel(const QString &iconName)
 {
     QIcon icon;
-    QString source = iconName;
     if (!iconName.isEmpty())
         icon = QDir::isAbsolutePath(iconName) ? QIcon(iconName) : QIcon::fromTheme(iconName);
     if (icon.isNull() || icon.pixmap(iconSize).isNull()) {
-        icon = symbolIcon(QStringLiteral("gearshape"));
-        source = QStringLiteral("gearshape");
+        auto *symbol = new SymbolLabel(QStringLiteral("gearshape"), iconSize);
+        symbol->setProperty("iconSource", symbol->symbol());
+        return symbol;
     }
     auto *label = new QLabel;
     label->setFixedSize(iconSize, iconSize);
     label->setPixmap(icon.pixmap(iconSize, iconSize));
-    label->setProperty("iconSource", source);
+    label->setProperty("iconSource", iconName);
     return label;
 }
 
@@ -115,7 +117,8 @@ StatusPanelView::StatusPanelView(StatusPanelModel *model, RunningApplicationRead
     auto *content = new QWidget;
     content->setAutoFillBackground(false);
     m_sections = new QVBoxLayout(content);
-    m_sections->setContentsMargins(12, 12, 12, 12);
+    // The groups reach the panel's edges, so they line up with the usage card.
+    m_sections->setContentsMargins(0, 0, 0, 0);
     m_sections->setSpacing(16);
 
     m_assertions = addSection(QStringLiteral("assertions"), localized("지금 잠자기를 막는 앱"));
@@ -167,6 +170,7 @@ StatusPanelView::Section StatusPanelView::addSection(
     layout->addLayout(header);
 
     auto *group = new Group;
+    group->setObjectName(identifier + QStringLiteral(".group"));
     section.rows = new QVBoxLayout(group);
     section.rows->setContentsMargins(12, 4, 12, 4);
     section.rows->setSpacing(0);
@@ -231,7 +235,7 @@ QWidget *StatusPanelView::appRow(const FriendlyApp &app)
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto *name = new QLabel(app.name);
+    auto *name = new ElidedLabel(app.name);
     name->setObjectName(QStringLiteral("row.title"));
     texts->addWidget(name);
     QLabel *activity = secondaryLabel(app.activityText());
@@ -278,6 +282,7 @@ void StatusPanelView::showOverview()
             m_system.box->show();
         }
     }
+    Q_EMIT contentChanged();
 }
 
 void StatusPanelView::showUsage()
@@ -285,8 +290,10 @@ void StatusPanelView::showUsage()
     clear(m_frequentApps);
     const bool shown = m_model && m_model->usage() && !m_model->usage()->apps.isEmpty();
     m_frequentApps.box->setVisible(shown);
-    if (!shown)
+    if (!shown) {
+        Q_EMIT contentChanged();
         return;
+    }
     const QList<AppUsage> &apps = m_model->usage()->apps;
     const qint64 largest = std::max_element(apps.cbegin(), apps.cend(), [](const AppUsage &a, const AppUsage &b) {
         return a.minutes < b.minutes;
@@ -298,7 +305,7 @@ void StatusPanelView::showUsage()
         auto *layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 6, 0, 6);
         layout->setSpacing(8);
-        auto *name = new QLabel(app.name);
+        auto *name = new ElidedLabel(app.name);
         name->setObjectName(QStringLiteral("row.title"));
         name->setFixedWidth(nameColumnWidth);
         layout->addWidget(name);
@@ -309,6 +316,49 @@ void StatusPanelView::showUsage()
         layout->addWidget(duration);
         m_frequentApps.rows->addWidget(row);
     }
+    Q_EMIT contentChanged();
+}
+
+void StatusPanelView::setTrailingInset(int inset)
+{
+    m_trailingInset = inset;
+    verticalScrollBar()->installEventFilter(this);
+    updateTrailingMargin();
+}
+
+bool StatusPanelView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == verticalScrollBar() && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        updateTrailingMargin();
+    return QScrollArea::eventFilter(watched, event);
+}
+
+void StatusPanelView::updateTrailingMargin()
+{
+    const QScrollBar *bar = verticalScrollBar();
+    const int taken = bar->isVisibleTo(this) ? bar->sizeHint().width() : 0;
+    QMargins margins = m_sections->contentsMargins();
+    margins.setRight(std::max(m_trailingInset - taken, 0));
+    if (margins != m_sections->contentsMargins())
+        m_sections->setContentsMargins(margins);
+}
+
+int StatusPanelView::leadingSectionsHeight(int width) const
+{
+    const QMargins margins = m_sections->contentsMargins();
+    // As wide as the sections are when nothing scrolls.
+    const int sectionWidth = width - margins.left() - m_trailingInset;
+    int height = margins.top() + margins.bottom();
+    int shown = 0;
+    for (const Section *section : { &m_assertions, &m_frequentApps }) {
+        if (section->box->isHidden())
+            continue;
+        if (shown++ > 0)
+            height += m_sections->spacing();
+        height += section->box->hasHeightForWidth() ? section->box->heightForWidth(sectionWidth)
+                                                    : section->box->sizeHint().height();
+    }
+    return height;
 }
 
 void StatusPanelView::showSettings()

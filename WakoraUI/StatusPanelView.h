@@ -27,6 +27,21 @@ public:
 
     StatusPanelModel *model() const { return m_model; }
 
+    // Keeps the groups `inset` from the panel's trailing edge, the scroll bar
+    // (when it shows) within that inset.
+    void setTrailingInset(int inset);
+
+    // The height that shows "지금 잠자기를 막는 앱" and, when it is there,
+    // "자주 막는 앱" whole at `width`.
+    int leadingSectionsHeight(int width) const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+Q_SIGNALS:
+    // A section was drawn again: its rows or its visibility may have changed.
+    void contentChanged();
+
 private:
     struct Section {
         QWidget *box = nullptr; // header and group, hidden when the section is absent
@@ -42,6 +57,7 @@ private:
     void showOverview();
     void showUsage();
     void showSettings();
+    void updateTrailingMargin();
 
     QPointer<StatusPanelModel> m_model;
     RunningApplicationReading *m_applications;
@@ -50,4 +66,5 @@ private:
     Section m_frequentApps;
     Section m_system;
     Section m_settings;
+    int m_trailingInset = 0;
 };

@@ -1,6 +1,8 @@
 #include "ToggleSwitch.h"
 
 #include <QAccessibleWidget>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace {
@@ -69,35 +71,74 @@ ToggleSwitch::ToggleSwitch(QWidget *parent)
 
 QSize ToggleSwitch::sizeHint() const
 {
-    return { 38, 22 };
+    return { 42, 26 };
+}
+
+void ToggleSwitch::focusInEvent(QFocusEvent *event)
+{
+    // The ring marks where the keyboard is; a click or a window coming up
+    // gives focus too, and should not draw it.
+    const Qt::FocusReason reason = event->reason();
+    m_showsFocusRing
+        = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+    QAbstractButton::focusInEvent(event);
+}
+
+void ToggleSwitch::focusOutEvent(QFocusEvent *event)
+{
+    m_showsFocusRing = false;
+    QAbstractButton::focusOutEvent(event);
+}
+
+void ToggleSwitch::keyPressEvent(QKeyEvent *event)
+{
+    // Working the switch from the keyboard shows where the keyboard is.
+    if (!m_showsFocusRing) {
+        m_showsFocusRing = true;
+        update();
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+QColor ToggleSwitch::offTrackColour(const QPalette &palette)
+{
+    // The text colour thinned out stands apart from the window in light and
+    // dark palettes alike, where Mid is often the window's own grey.
+    QColor colour = palette.color(QPalette::WindowText);
+    colour.setAlphaF(0.3);
+    return colour;
 }
 
 void ToggleSwitch::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QRectF track = QRectF(rect()).adjusted(2, 2, -2, -2);
     const qreal radius = track.height() / 2;
 
-    QColor fill = isChecked() ? palette().color(QPalette::Highlight) : palette().color(QPalette::Mid);
+    QColor fill = isChecked() ? palette().color(QPalette::Highlight) : offTrackColour(palette());
     if (!isEnabled())
-        fill.setAlphaF(0.4);
+        fill.setAlphaF(fill.alphaF() * 0.45);
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
     painter.drawRoundedRect(track, radius, radius);
 
+    // A white knob with a faint edge, as on every platform's switch.
     const qreal inset = 2;
     const qreal diameter = track.height() - 2 * inset;
     const qreal x = isChecked() ? track.right() - inset - diameter : track.left() + inset;
-    QColor knob = palette().color(QPalette::Base);
+    QColor knob(Qt::white);
     if (!isEnabled())
-        knob.setAlphaF(0.7);
+        knob.setAlphaF(0.6);
+    QColor edge(Qt::black);
+    edge.setAlphaF(0.15);
+    painter.setPen(QPen(edge, 0.5));
     painter.setBrush(knob);
     painter.drawEllipse(QRectF(x, track.top() + inset, diameter, diameter));
 
-    if (hasFocus()) {
+    if (hasFocus() && m_showsFocusRing) {
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
-        painter.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), radius, radius);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
     }
 }

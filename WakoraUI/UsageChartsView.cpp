@@ -252,7 +252,9 @@ QWidget *UsageChartsView::dailyChart()
     view->setRenderHint(QPainter::Antialiasing);
     view->setFrameShape(QFrame::NoFrame);
     view->setStyleSheet(QStringLiteral("background: transparent"));
-    view->setMinimumHeight(120);
+    // Enough for a week's bars and their labels; the card is no taller than
+    // what the chart needs.
+    view->setFixedHeight(110);
     return view;
 }
 

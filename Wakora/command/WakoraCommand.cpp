@@ -2,6 +2,7 @@
 
 #include "FriendlyStatus.h"
 #include "HelperRegistration.h"
+#include "InterfaceLocale.h"
 #include "MenuBarService.h"
 #include "RemoteMenuBar.h"
 #include "SystemPowerStatus.h"
@@ -289,10 +290,10 @@ QCoro::Task<int> WakoraCommand::usage(bool json)
         std::fputs("\n", stdout);
         co_return success;
     }
-    const QLocale locale;
+    // In the window's language, as its chart names them.
     for (const DailyUsage &day : summary.value().days)
         say(QStringLiteral("%1  %2")
-                .arg(locale.toString(day.date.toLocalTime().date(), QLocale::ShortFormat), 10)
+                .arg(dayText(day.date.toLocalTime().date()), -13)
                 .arg(duration(qint64(day.seconds))));
     say(QStringLiteral("하루 평균: %1").arg(duration(qint64(summary.value().dailyAverage()))));
     for (const AppUsage &app : summary.value().apps)

@@ -78,7 +78,8 @@ int main(int argc, char *argv[])
 
     // Ticks back to back: what one tick costs without the 3-second wait.
     PowerController power(std::make_shared<FakePowerControl>());
-    UITestPowerStatus status(FixtureMode::Status::sample, qint32(::getpid()));
+    UITestPowerStatus status(FixtureMode::Status::sample, qint32(::getpid()),
+        [](AssertionKind kind) { return kind == AssertionKind::systemSleep; });
     UITestUsage usage(FixtureMode::History::sample);
     MainWindowController window(&power, &status, nullptr, &usage, std::nullopt);
     window.viewController()->setPollInterval(std::chrono::milliseconds(0));

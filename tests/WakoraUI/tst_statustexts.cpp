@@ -1,5 +1,6 @@
 #include "DurationText.h"
 #include "Headline.h"
+#include "InterfaceLocale.h"
 #include "PowerSettingRow.h"
 
 #include <QTest>
@@ -58,6 +59,17 @@ private Q_SLOTS:
             (Headline{ QStringLiteral("Mac이 깨어 있습니다"), std::nullopt, QStringLiteral("sun.max") }));
         QCOMPARE(Headline::of(false, now.addSecs(-10), now),
             (Headline{ QStringLiteral("Mac이 평소대로 잠듭니다"), std::nullopt, QStringLiteral("moon.zzz") }));
+    }
+
+    void daysAreNamedInKoreanWhateverTheSystemLocale()
+    {
+        // A C or English system locale must not leak English month names
+        // into Korean lines ("3 Dec 2026").
+        const QLocale system;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        QCOMPARE(dayText(QDate(2026, 12, 3)), QStringLiteral("12월 3일 (목)"));
+        QCOMPARE(dayText(QDate(2027, 1, 10)), QStringLiteral("1월 10일 (일)"));
+        QLocale::setDefault(system);
     }
 
     void settingRows()
