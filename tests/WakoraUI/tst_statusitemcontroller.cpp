@@ -63,6 +63,43 @@ private Q_SLOTS:
         errors.clear();
     }
 
+    void toolTipSaysWhatIsHeldAndSinceWhen()
+    {
+        const QDate today(2026, 12, 9);
+        QCOMPARE(
+            StatusItemController::toolTip({}, std::nullopt, today), QStringLiteral("Wakora\nMac이 평소대로 잠듭니다"));
+        const QDateTime morning(today, QTime(9, 5));
+        QCOMPARE(StatusItemController::toolTip(
+                     { QStringLiteral("잠자기 방지"), QStringLiteral("디스플레이 켜 두기") }, morning, today),
+            QStringLiteral("Wakora\n잠자기 방지, 디스플레이 켜 두기\n09:05부터"));
+        // Held since another day: the day too.
+        QCOMPARE(StatusItemController::toolTip({ QStringLiteral("잠자기 방지") }, morning, today.addDays(1)),
+            QStringLiteral("Wakora\n잠자기 방지\n12월 9일 (수) 09:05부터"));
+    }
+
+    void xembedInkStandsOutOnLightAndDarkPanels()
+    {
+        QPalette light;
+        light.setColor(QPalette::Window, QColor(0xf6, 0xf5, 0xf4));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+        for (const QPalette &palette : { light, dark }) {
+            const QImage icon = StatusItemController::trayIcon(true, false, palette).pixmap(22).toImage();
+            QVERIFY(!icon.isNull());
+            // The drawn pixels are all in the ink, which is far from the panel.
+            const QColor ink = StatusItemController::trayInk(palette);
+            QVERIFY(std::abs(ink.lightnessF() - palette.color(QPalette::Window).lightnessF()) > 0.6);
+            int inked = 0;
+            for (int y = 0; y < icon.height(); ++y)
+                for (int x = 0; x < icon.width(); ++x)
+                    if (qAlpha(icon.pixel(x, y)) == 255) {
+                        ++inked;
+                        QCOMPARE(QColor(icon.pixel(x, y)).rgb(), ink.rgb());
+                    }
+            QVERIFY(inked > 20);
+        }
+    }
+
     void menuWithoutLidClosedItem()
     {
         auto controller = makeController(false);

@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "Contrast.h"
 #include "MainWindowController.h"
 #include "StartOrSkip.h"
 #include "SymbolLabel.h"
@@ -6,6 +7,7 @@
 #include "XvfbDisplay.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QHash>
 #include <QLibraryInfo>
 #include <QProcess>
@@ -23,44 +25,6 @@
 // starts), which draws the fixture window, grabs what the X server shows and
 // measures it.
 namespace {
-
-double luminance(QRgb pixel)
-{
-    const auto channel = [](int value) {
-        const double c = value / 255.0;
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(pixel)) + 0.7152 * channel(qGreen(pixel)) + 0.0722 * channel(qBlue(pixel));
-}
-
-// The contrast ratio of two colours, 1 (none) to 21 (black on white).
-double contrast(QRgb a, QRgb b)
-{
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// The strongest contrast within `area` against its commonest colour, which is
-// what the symbol is drawn on.
-double inkContrast(const QImage &image, const QRect &area)
-{
-    QHash<QRgb, int> counts;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            ++counts[image.pixel(x, y) | 0xff000000];
-    QRgb background = 0;
-    int most = -1;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > most) {
-            most = it.value();
-            background = it.key();
-        }
-    double strongest = 1;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        strongest = std::max(strongest, contrast(it.key(), background));
-    return strongest;
-}
 
 // The child: the fixture window on the display of its environment; prints a
 // line per measurement and exits.
@@ -85,7 +49,7 @@ int probe(int argc, char *argv[])
     std::printf("window-lightness %.3f\n", window->palette().color(QPalette::Window).lightnessF());
     for (const SymbolLabel *symbol : window->findChildren<SymbolLabel *>()) {
         if (symbol->isVisible())
-            std::printf("symbol %s %.2f\n", qPrintable(symbol->symbol()), inkContrast(shot, pixels(symbol)));
+            std::printf("symbol %s %.2f\n", qPrintable(symbol->symbol()), Contrast::ofInk(shot, pixels(symbol)));
     }
     for (const ToggleSwitch *toggle : window->findChildren<ToggleSwitch *>()) {
         if (!toggle->isVisible() || toggle->isChecked())
@@ -95,7 +59,7 @@ int probe(int argc, char *argv[])
         const QRect area = pixels(toggle);
         const QRgb track = shot.pixel(area.left() + area.width() * 3 / 4, area.center().y());
         const QRgb beside = shot.pixel(area.left() - qRound(4 * ratio), area.center().y());
-        std::printf("track %s %.2f\n", qPrintable(toggle->objectName()), contrast(track, beside));
+        std::printf("track %s %.2f\n", qPrintable(toggle->objectName()), Contrast::ratio(track, beside));
     }
     std::fflush(stdout);
     return 0;
