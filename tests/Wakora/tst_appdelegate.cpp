@@ -121,6 +121,24 @@ private Q_SLOTS:
         QVERIFY(!find<ToggleSwitch>(*delegate, QStringLiteral("toggle.openAtLogin")));
     }
 
+    void theOwnRowOfTheFixtureFollowsItsSwitches()
+    {
+        auto delegate = launch({});
+        MainWindowController *window = delegate->mainWindowController();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QString ownRow = QStringLiteral("app.이 앱");
+        // Nothing switched on: the panel shows no "이 앱".
+        QTRY_VERIFY(find<QWidget>(*delegate, QStringLiteral("app.동영상")));
+        QVERIFY(!find<QWidget>(*delegate, ownRow));
+
+        QTest::mouseClick(find<ToggleSwitch>(*delegate, QStringLiteral("toggle.displaySleep")), Qt::LeftButton);
+        QTRY_VERIFY(find<QWidget>(*delegate, ownRow));
+        QTRY_COMPARE(find<QWidget>(*delegate, ownRow)->findChild<QLabel *>(QStringLiteral("row.subtitle"))->text(),
+            QStringLiteral("화면을 켜 두는 중"));
+        QTest::mouseClick(find<ToggleSwitch>(*delegate, QStringLiteral("toggle.displaySleep")), Qt::LeftButton);
+        QTRY_VERIFY(!find<QWidget>(*delegate, ownRow));
+    }
+
     void quittingReleasesTheInProcessAssertions()
     {
         auto delegate = launch({});

@@ -1,3 +1,4 @@
+#include "ElidedLabel.h"
 #include "FakeRunningApplications.h"
 #include "StatusPanelModel.h"
 #include "StatusPanelView.h"
@@ -234,6 +235,42 @@ private Q_SLOTS:
 
         model.setUsage(std::nullopt);
         QVERIFY(!shown(&panel, QStringLiteral("section.frequentApps")));
+    }
+
+    void longNamesEndInAnEllipsisWithTheWholeNameAsTooltip()
+    {
+        StatusPanelModel model;
+        StatusPanelView panel(&model);
+        panel.resize(380, 800);
+        const QString longName = QStringLiteral("LibreOffice Impress 프레젠테이션 발표자 화면");
+        UsageSummary summary;
+        summary.days = { { QDate(2026, 12, 8).startOfDay(), 60 } };
+        summary.apps = { { longName, 120 }, { QStringLiteral("Steam"), 59 } };
+        model.setUsage(summary);
+        model.setOverview(
+            QueryState<FriendlyStatus>::available(status({ FriendlyApp{ 7, longName + longName, true, {} } }, {})));
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+
+        const QList<QWidget *> rows = panel.findChildren<QWidget *>(QStringLiteral("usage.row"));
+        QCOMPARE(rows.size(), 2);
+        const auto *cut = rows.at(0)->findChild<ElidedLabel *>(QStringLiteral("row.title"));
+        QVERIFY(cut);
+        QVERIFY(cut->isElided());
+        QVERIFY(cut->text().endsWith(QChar(0x2026)));
+        // The shown text fits its column: nothing is cut mid-glyph.
+        QVERIFY(cut->fontMetrics().horizontalAdvance(cut->text()) <= cut->contentsRect().width());
+        QCOMPARE(cut->toolTip(), longName);
+        const auto *whole = rows.at(1)->findChild<ElidedLabel *>(QStringLiteral("row.title"));
+        QCOMPARE(whole->text(), QStringLiteral("Steam"));
+        QVERIFY(whole->toolTip().isEmpty());
+
+        // An app row of the overview ends in one too, within the panel.
+        const auto *app = find(&panel, QStringLiteral("app.") + longName + longName);
+        QVERIFY(app);
+        const auto *title = app->findChild<ElidedLabel *>(QStringLiteral("row.title"));
+        QVERIFY(title->isElided());
+        QVERIFY(title->mapTo(&panel, QPoint(title->width(), 0)).x() <= panel.width());
     }
 
     void barWidthRule_data()
