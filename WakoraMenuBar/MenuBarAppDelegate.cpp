@@ -8,9 +8,11 @@
 #include "MenuBarService.h"
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
+#include "SessionNotifier.h"
 #include "StatusItemController.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
+#include "TimedSessionController.h"
 #include "UsageRecorder.h"
 #include "UsageStore.h"
 
@@ -34,6 +36,8 @@ MenuBarAppDelegate::MenuBarAppDelegate(
     , m_options(std::move(options))
     , m_powerController(
           std::make_unique<PowerController>(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus)))
+    , m_timedSessions(std::make_unique<TimedSessionController>(m_powerController.get()))
+    , m_sessionNotifier(std::make_unique<SessionNotifier>(m_timedSessions.get(), sessionBus))
 { }
 
 MenuBarAppDelegate::~MenuBarAppDelegate() = default;
@@ -61,8 +65,8 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
 
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;
-    m_xpcService = std::make_unique<MenuBarXPCService>(
-        m_powerController.get(), m_clamshell.get(), m_usageRecorder->store(), m_sessionBus, clients);
+    m_xpcService = std::make_unique<MenuBarXPCService>(m_powerController.get(), m_clamshell.get(),
+        m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {
