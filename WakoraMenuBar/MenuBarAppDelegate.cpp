@@ -8,7 +8,9 @@
 #include "MenuBarService.h"
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
+#include "PowerSourceMonitor.h"
 #include "SessionNotifier.h"
+#include "SessionRuleKeeper.h"
 #include "StatusItemController.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
@@ -38,7 +40,12 @@ MenuBarAppDelegate::MenuBarAppDelegate(
           std::make_unique<PowerController>(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus)))
     , m_timedSessions(std::make_unique<TimedSessionController>(m_powerController.get()))
     , m_sessionNotifier(std::make_unique<SessionNotifier>(m_timedSessions.get(), sessionBus))
-{ }
+    , m_ruleKeeper(
+          std::make_unique<SessionRuleKeeper>(m_powerController.get(), std::make_shared<PowerSourceMonitor>(systemBus)))
+{
+    connect(m_ruleKeeper.get(), &SessionRuleKeeper::ended, m_sessionNotifier.get(),
+        [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
+}
 
 MenuBarAppDelegate::~MenuBarAppDelegate() = default;
 
@@ -66,7 +73,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;
     m_xpcService = std::make_unique<MenuBarXPCService>(m_powerController.get(), m_clamshell.get(),
-        m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get());
+        m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {

@@ -13,6 +13,7 @@ class ClamshellController;
 class MenuBarXPCService;
 class PowerController;
 class SessionNotifier;
+class SessionRuleKeeper;
 class StatusItemController;
 class TimedSessionController;
 class UsageRecorder;
@@ -65,6 +66,7 @@ private:
     std::unique_ptr<PowerController> m_powerController;
     std::unique_ptr<TimedSessionController> m_timedSessions;
     std::unique_ptr<SessionNotifier> m_sessionNotifier;
+    std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;
     std::unique_ptr<ClamshellController> m_clamshell;
     std::unique_ptr<StatusItemController> m_statusItemController;
     std::unique_ptr<UsageRecorder> m_usageRecorder;

@@ -6,6 +6,7 @@
 #include "OffMainThread.h"
 #include "PeerProcess.h"
 #include "PowerController.h"
+#include "SessionRuleKeeper.h"
 #include "TimedSessionController.h"
 #include "UsageStore.h"
 
@@ -52,7 +53,7 @@ QVariant optionalText(const std::optional<QString> &text)
 
 MenuBarXPCService::MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
     std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
-    TimedSessionController *timedSessions, QObject *parent)
+    TimedSessionController *timedSessions, SessionRuleKeeper *rules, QObject *parent)
     : DBusRequestService(timedSessions
             ? QList<const DBusInterfaceDescription *>{ &agentInterface(), &sessionsInterface() }
             : QList<const DBusInterfaceDescription *>{ &agentInterface() },
@@ -60,6 +61,7 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
     , m_powerController(powerController)
     , m_clamshell(clamshell)
     , m_timedSessions(timedSessions)
+    , m_rules(rules)
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
@@ -71,6 +73,8 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
     connect(powerController, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
     if (timedSessions)
         connect(timedSessions, &TimedSessionController::didChange, this, &MenuBarXPCService::notifyClients);
+    if (rules)
+        connect(rules, &SessionRuleKeeper::rulesChanged, this, &MenuBarXPCService::notifyClients);
     if (clamshell) {
         // The lid-closed controller also announces a re-read that found
         // nothing new; clients hear only of a mode that changed.
@@ -278,6 +282,20 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
             ? QDateTime::fromMSecsSinceEpoch(qint64(until * 1000.0), QTimeZone::utc())
             : QDateTime();
         const auto failure = co_await sessions->startUntil(kinds, end);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"Rules") {
+        const SessionRules rules = m_rules ? m_rules->rules() : SessionRules{};
+        co_return message.createReply(QVariantList{ QVariant(rules.onlyOnAC), QVariant(qint32(rules.batteryFloor)) });
+    }
+    if (member == u"SetRules") {
+        QPointer<SessionRuleKeeper> keeper = m_rules;
+        if (!keeper)
+            co_return message.createErrorReply(QDBusError::NotSupported, member);
+        SessionRules rules;
+        rules.onlyOnAC = arguments.at(0).toBool();
+        rules.batteryFloor = arguments.at(1).toInt();
+        const auto failure = co_await keeper->setRules(rules);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"CancelTimedSession") {

@@ -33,6 +33,20 @@ SessionNotifier::SessionNotifier(TimedSessionController *sessions, QDBusConnecti
 
 QCoro::Task<bool> SessionNotifier::notifyEnded(qint64 kinds)
 {
+    const QString summary = QCoreApplication::translate("WakoraMenuBar", "잠자기 방지 시간이 끝났습니다");
+    const QString body
+        = QCoreApplication::translate("WakoraMenuBar", "설정한 시간이 지나 이제 컴퓨터가 다시 잠들 수 있습니다.");
+    co_return co_await show(summary, body, kinds);
+}
+
+QCoro::Task<bool> SessionNotifier::notifyRuleBroken(QString reason)
+{
+    const QString summary = QCoreApplication::translate("WakoraMenuBar", "잠자기 방지가 꺼졌습니다");
+    co_return co_await show(summary, reason, 0);
+}
+
+QCoro::Task<bool> SessionNotifier::show(QString summary, QString body, qint64 extendKinds)
+{
     QPointer<SessionNotifier> self(this);
     const QDBusConnection bus = m_bus;
 
@@ -46,15 +60,13 @@ QCoro::Task<bool> SessionNotifier::notifyEnded(qint64 kinds)
         qCDebug(lcNotifier, "No notice shown: %s", qUtf8Printable(capabilities.errorMessage()));
         co_return false;
     }
-    const bool offersActions = capabilities.arguments().value(0).toStringList().contains(QStringLiteral("actions"));
+    const bool offersActions
+        = extendKinds != 0 && capabilities.arguments().value(0).toStringList().contains(QStringLiteral("actions"));
 
     // Named values, not braced temporaries: GCC 12 mishandles those in a coroutine.
     QStringList actions;
     if (offersActions)
         actions << extendAction << QCoreApplication::translate("WakoraMenuBar", "1시간 연장");
-    const QString summary = QCoreApplication::translate("WakoraMenuBar", "잠자기 방지 시간이 끝났습니다");
-    const QString body
-        = QCoreApplication::translate("WakoraMenuBar", "설정한 시간이 지나 이제 컴퓨터가 다시 잠들 수 있습니다.");
     const QVariantMap hints;
     QDBusMessage notify = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
     notify << QStringLiteral("Wakora") << quint32(0) << QStringLiteral("com.quorvel.WakoraApp") << summary << body
@@ -69,7 +81,7 @@ QCoro::Task<bool> SessionNotifier::notifyEnded(qint64 kinds)
     }
     m_server = shown.service();
     if (offersActions)
-        m_shown.insert(shown.arguments().first().toUInt(), kinds);
+        m_shown.insert(shown.arguments().first().toUInt(), extendKinds);
     co_return true;
 }
 

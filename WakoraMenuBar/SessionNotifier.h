@@ -24,15 +24,21 @@ public:
 
     SessionNotifier(TimedSessionController *sessions, QDBusConnection bus, QObject *parent = nullptr);
 
-    // Shows the notice for a session of these kinds; answers whether a
-    // server took it.
+    // Shows the notice for a session of these kinds whose time ran out;
+    // answers whether a server took it.
     QCoro::Task<bool> notifyEnded(qint64 kinds);
+    // Shows the notice for kinds a rule turned off; no extension is offered,
+    // as the rule would end it again at once.
+    QCoro::Task<bool> notifyRuleBroken(QString reason);
 
 private Q_SLOTS:
     void actionInvoked(const QDBusMessage &message);
     void notificationClosed(const QDBusMessage &message);
 
 private:
+    // extendKinds: the kinds the action turns back on; none offers no action.
+    QCoro::Task<bool> show(QString summary, QString body, qint64 extendKinds);
+
     QPointer<TimedSessionController> m_sessions;
     QDBusConnection m_bus;
     // Our notices still on screen: their ids, with the kinds an extension turns on.
