@@ -430,6 +430,23 @@ QCoro::Task<Expected<RemoteMenuBar::TimedSessionState, QString>> RemoteMenuBar::
     co_return state;
 }
 
+QCoro::Task<Expected<RemoteMenuBar::Rules, QString>> RemoteMenuBar::rules()
+{
+    const auto reply = co_await callRaw(QStringLiteral("Rules"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    Rules rules;
+    rules.onlyOnAC = reply.value().value(0).toBool();
+    rules.batteryFloor = reply.value().value(1).toInt();
+    co_return rules;
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setRules(Rules rules)
+{
+    QVariantList arguments{ QVariant(rules.onlyOnAC), QVariant(qint32(rules.batteryFloor)) };
+    co_return co_await change(QStringLiteral("SetRules"), arguments);
+}
+
 void RemoteMenuBar::reconnect()
 {
     launchAgent();

@@ -83,6 +83,14 @@ public:
     QCoro::Task<Expected<void, QString>> cancelTimedSession();
     QCoro::Task<Expected<TimedSessionState, QString>> timedSession();
 
+    // The agent's conditions for keeping the machine awake at all.
+    struct Rules {
+        bool onlyOnAC = false;
+        int batteryFloor = 0; // percent, 0 for none
+    };
+    QCoro::Task<Expected<Rules, QString>> rules();
+    QCoro::Task<Expected<void, QString>> setRules(Rules rules);
+
     // Keeps the agent registered at login, replaces agents of other
     // prefixes and reads the state once. Called once after creation.
     void start();

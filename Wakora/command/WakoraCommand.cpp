@@ -63,6 +63,13 @@ QString remaining(qint64 seconds)
     return QStringLiteral("%1 남음").arg(duration((seconds + 59) / 60 * 60));
 }
 
+QString ruleLines(const RemoteMenuBar::Rules &rules)
+{
+    return QStringLiteral("AC 전원에서만: %1\n배터리 하한: %2")
+        .arg(onOff(rules.onlyOnAC),
+            rules.batteryFloor > 0 ? QStringLiteral("%1%").arg(rules.batteryFloor) : QStringLiteral("없음"));
+}
+
 QJsonValue referenceSeconds(const std::optional<QDateTime> &time)
 {
     return time ? QJsonValue(ReferenceDate::secondsSinceReferenceDate(*time)) : QJsonValue();
@@ -114,6 +121,38 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
         if (!hasSessionBus())
             co_return noSessionBus;
         co_return co_await hold(display, arguments);
+    }
+
+    if (verb == u"rule") {
+        std::optional<bool> onlyOnAC;
+        std::optional<int> batteryFloor;
+        if (arguments.size() == 2 && arguments.first() == u"ac"
+            && (arguments.at(1) == u"on" || arguments.at(1) == u"off")) {
+            onlyOnAC = arguments.at(1) == u"on";
+        } else if (arguments.size() == 2 && arguments.first() == u"battery") {
+            QString level = arguments.at(1);
+            if (level == u"off") {
+                batteryFloor = 0;
+            } else {
+                if (level.endsWith(QLatin1Char('%')))
+                    level.chop(1);
+                bool isNumber = false;
+                const int percent = level.toInt(&isNumber);
+                if (!isNumber || percent < 1 || percent > 99) {
+                    complain(QStringLiteral("배터리 하한은 1부터 99까지의 퍼센트이거나 off입니다: \"%1\"")
+                                 .arg(arguments.at(1)));
+                    co_return usageError;
+                }
+                batteryFloor = percent;
+            }
+        } else if (!arguments.isEmpty()) {
+            complain(QStringLiteral("rule 다음에는 아무것도 없거나, ac on|off, battery 퍼센트|off가 와야 합니다.\n%1")
+                         .arg(QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
+        if (!hasSessionBus())
+            co_return noSessionBus;
+        co_return co_await rule(onlyOnAC, batteryFloor);
     }
 
     if (verb == u"lid") {
@@ -294,6 +333,11 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(session.error()));
         co_return failure;
     }
+    const auto rules = co_await m_remote->rules();
+    if (!rules) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(rules.error()));
+        co_return failure;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const std::optional<QDateTime> endsAt = session.value().endsAt;
     const qint64 left = endsAt ? std::max<qint64>(now.secsTo(*endsAt), 0) : 0;
@@ -315,6 +359,9 @@ QCoro::Task<int> WakoraCommand::status(bool json)
             { QStringLiteral("displaySleep"), m_remote->isEnabled(AssertionKind::displaySleep) },
             { QStringLiteral("activeSince"), referenceSeconds(m_remote->activeSince()) },
             { QStringLiteral("timedSession"), endsAt ? QJsonValue(timed) : QJsonValue() },
+            { QStringLiteral("rules"),
+                QJsonObject{ { QStringLiteral("onlyOnAC"), rules.value().onlyOnAC },
+                    { QStringLiteral("batteryFloor"), rules.value().batteryFloor } } },
             { QStringLiteral("clamshell"), m_remote->clamshellMode() },
             { QStringLiteral("agentPID"), m_remote->ownerPID() },
         };
@@ -331,6 +378,7 @@ QCoro::Task<int> WakoraCommand::status(bool json)
     }
     if (endsAt)
         say(QStringLiteral("끝나는 시각: %1 (%2)").arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left)));
+    say(ruleLines(rules.value()));
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
     co_await listInhibitors(m_remote->ownerPID());
@@ -388,6 +436,31 @@ QCoro::Task<int> WakoraCommand::toggle(bool display)
     if (status == success)
         say(QStringLiteral("잠자기 방지: %1").arg(onOff(enabled)));
     co_return status;
+}
+
+QCoro::Task<int> WakoraCommand::rule(std::optional<bool> onlyOnAC, std::optional<int> batteryFloor)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    const auto current = co_await m_remote->rules();
+    if (!current) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(current.error()));
+        co_return failure;
+    }
+    RemoteMenuBar::Rules rules = current.value();
+    if (onlyOnAC || batteryFloor) {
+        if (onlyOnAC)
+            rules.onlyOnAC = *onlyOnAC;
+        if (batteryFloor)
+            rules.batteryFloor = *batteryFloor;
+        const auto stored = co_await m_remote->setRules(rules);
+        if (!stored) {
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(stored.error()));
+            co_return failure;
+        }
+    }
+    say(ruleLines(rules));
+    co_return success;
 }
 
 QCoro::Task<int> WakoraCommand::startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end)
