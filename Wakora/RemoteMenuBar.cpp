@@ -447,6 +447,23 @@ QCoro::Task<Expected<void, QString>> RemoteMenuBar::setRules(Rules rules)
     co_return co_await change(QStringLiteral("SetRules"), arguments);
 }
 
+QCoro::Task<Expected<RemoteMenuBar::WhileApplication, QString>> RemoteMenuBar::whileApplication()
+{
+    const auto reply = co_await callRaw(QStringLiteral("WhileApplication"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    WhileApplication rule;
+    rule.application = reply.value().value(0).toString();
+    rule.kinds = reply.value().value(1).toLongLong();
+    co_return rule;
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setWhileApplication(QString idOrName, qint64 kinds)
+{
+    QVariantList arguments{ QVariant(idOrName), QVariant::fromValue(qlonglong(kinds)) };
+    co_return co_await change(QStringLiteral("SetWhileApplication"), arguments);
+}
+
 void RemoteMenuBar::reconnect()
 {
     launchAgent();

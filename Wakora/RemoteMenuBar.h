@@ -90,6 +90,13 @@ public:
     };
     QCoro::Task<Expected<Rules, QString>> rules();
     QCoro::Task<Expected<void, QString>> setRules(Rules rules);
+    // "While an application runs": a desktop entry id (empty for none) and kinds.
+    struct WhileApplication {
+        QString application;
+        qint64 kinds = 1;
+    };
+    QCoro::Task<Expected<WhileApplication, QString>> whileApplication();
+    QCoro::Task<Expected<void, QString>> setWhileApplication(QString idOrName, qint64 kinds);
 
     // Keeps the agent registered at login, replaces agents of other
     // prefixes and reads the state once. Called once after creation.

@@ -1,5 +1,6 @@
 #include "MenuBarAppDelegate.h"
 
+#include "ApplicationSessionWatcher.h"
 #include "ClamshellClient.h"
 #include "ClamshellController.h"
 #include "HelperRegistration.h"
@@ -67,13 +68,17 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     // which matches the desktops' application ids to processes through it.
     auto applications = std::make_shared<SystemRunningApplications>();
     auto status = std::make_shared<SystemPowerStatus>(m_systemBus, m_sessionBus, applications);
+    m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_powerController.get(), applications);
+    connect(m_applicationWatcher.get(), &ApplicationSessionWatcher::ended, m_sessionNotifier.get(),
+        [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
         std::move(applications), std::make_shared<UsageStore>(UsageStore::defaultPath()));
 
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;
-    m_xpcService = std::make_unique<MenuBarXPCService>(m_powerController.get(), m_clamshell.get(),
-        m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get());
+    m_xpcService
+        = std::make_unique<MenuBarXPCService>(m_powerController.get(), m_clamshell.get(), m_usageRecorder->store(),
+            m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(), m_applicationWatcher.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {

@@ -14,6 +14,7 @@ class MenuBarXPCService;
 class PowerController;
 class SessionNotifier;
 class SessionRuleKeeper;
+class ApplicationSessionWatcher;
 class StatusItemController;
 class TimedSessionController;
 class UsageRecorder;
@@ -67,6 +68,7 @@ private:
     std::unique_ptr<TimedSessionController> m_timedSessions;
     std::unique_ptr<SessionNotifier> m_sessionNotifier;
     std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;
+    std::unique_ptr<ApplicationSessionWatcher> m_applicationWatcher;
     std::unique_ptr<ClamshellController> m_clamshell;
     std::unique_ptr<StatusItemController> m_statusItemController;
     std::unique_ptr<UsageRecorder> m_usageRecorder;

@@ -1,5 +1,6 @@
 #include "MenuBarXPCService.h"
 
+#include "ApplicationSessionWatcher.h"
 #include "ClamshellController.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
@@ -53,7 +54,8 @@ QVariant optionalText(const std::optional<QString> &text)
 
 MenuBarXPCService::MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
     std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
-    TimedSessionController *timedSessions, SessionRuleKeeper *rules, QObject *parent)
+    TimedSessionController *timedSessions, SessionRuleKeeper *rules, ApplicationSessionWatcher *applicationWatcher,
+    QObject *parent)
     : DBusRequestService(timedSessions
             ? QList<const DBusInterfaceDescription *>{ &agentInterface(), &sessionsInterface() }
             : QList<const DBusInterfaceDescription *>{ &agentInterface() },
@@ -62,6 +64,7 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
     , m_clamshell(clamshell)
     , m_timedSessions(timedSessions)
     , m_rules(rules)
+    , m_applicationWatcher(applicationWatcher)
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
@@ -75,6 +78,8 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
         connect(timedSessions, &TimedSessionController::didChange, this, &MenuBarXPCService::notifyClients);
     if (rules)
         connect(rules, &SessionRuleKeeper::rulesChanged, this, &MenuBarXPCService::notifyClients);
+    if (applicationWatcher)
+        connect(applicationWatcher, &ApplicationSessionWatcher::ruleChanged, this, &MenuBarXPCService::notifyClients);
     if (clamshell) {
         // The lid-closed controller also announces a re-read that found
         // nothing new; clients hear only of a mode that changed.
@@ -296,6 +301,21 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         rules.onlyOnAC = arguments.at(0).toBool();
         rules.batteryFloor = arguments.at(1).toInt();
         const auto failure = co_await keeper->setRules(rules);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"WhileApplication") {
+        const ApplicationSessionWatcher::Rule rule
+            = m_applicationWatcher ? m_applicationWatcher->rule() : ApplicationSessionWatcher::Rule{};
+        co_return message.createReply(
+            QVariantList{ QVariant(rule.application), QVariant::fromValue(qlonglong(rule.kinds)) });
+    }
+    if (member == u"SetWhileApplication") {
+        QPointer<ApplicationSessionWatcher> watcher = m_applicationWatcher;
+        if (!watcher)
+            co_return message.createErrorReply(QDBusError::NotSupported, member);
+        const QString application = arguments.at(0).toString();
+        const qint64 kinds = arguments.at(1).toLongLong();
+        const auto failure = co_await watcher->setRule(application, kinds);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"CancelTimedSession") {

@@ -18,6 +18,7 @@ class ClamshellController;
 class PowerController;
 class TimedSessionController;
 class SessionRuleKeeper;
+class ApplicationSessionWatcher;
 class UsageStore;
 
 // Serves the agent's requests on the session bus to the main application
@@ -33,7 +34,8 @@ public:
     // Serves the timed sessions too when given their controller.
     MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
         std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
-        TimedSessionController *timedSessions = nullptr, SessionRuleKeeper *rules = nullptr, QObject *parent = nullptr);
+        TimedSessionController *timedSessions = nullptr, SessionRuleKeeper *rules = nullptr,
+        ApplicationSessionWatcher *applicationWatcher = nullptr, QObject *parent = nullptr);
 
     // Exports the service at its object path; the bus name is the caller's.
     bool registerOnBus();
@@ -63,6 +65,7 @@ private:
     QPointer<ClamshellController> m_clamshell;
     QPointer<TimedSessionController> m_timedSessions;
     QPointer<SessionRuleKeeper> m_rules;
+    QPointer<ApplicationSessionWatcher> m_applicationWatcher;
     std::shared_ptr<UsageStore> m_usage;
     QDBusConnection m_bus;
     QStringList m_admittedPrograms;

@@ -63,11 +63,14 @@ QString remaining(qint64 seconds)
     return QStringLiteral("%1 남음").arg(duration((seconds + 59) / 60 * 60));
 }
 
-QString ruleLines(const RemoteMenuBar::Rules &rules)
+QString ruleLines(const RemoteMenuBar::Rules &rules, const RemoteMenuBar::WhileApplication &application)
 {
-    return QStringLiteral("AC 전원에서만: %1\n배터리 하한: %2")
+    QString app = application.application.isEmpty() ? QStringLiteral("없음") : application.application;
+    if (!application.application.isEmpty() && (application.kinds & assertionBit(AssertionKind::displaySleep)))
+        app += QStringLiteral(" (디스플레이 포함)");
+    return QStringLiteral("AC 전원에서만: %1\n배터리 하한: %2\n이 앱이 실행 중일 때: %3")
         .arg(onOff(rules.onlyOnAC),
-            rules.batteryFloor > 0 ? QStringLiteral("%1%").arg(rules.batteryFloor) : QStringLiteral("없음"));
+            rules.batteryFloor > 0 ? QStringLiteral("%1%").arg(rules.batteryFloor) : QStringLiteral("없음"), app);
 }
 
 QJsonValue referenceSeconds(const std::optional<QDateTime> &time)
@@ -126,7 +129,17 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
     if (verb == u"rule") {
         std::optional<bool> onlyOnAC;
         std::optional<int> batteryFloor;
-        if (arguments.size() == 2 && arguments.first() == u"ac"
+        std::optional<QString> application;
+        bool display = false;
+        if (arguments.size() >= 2 && arguments.first() == u"app" && arguments.at(1) != u"--display"
+            && (arguments.size() == 2 || (arguments.size() == 3 && arguments.at(2) == u"--display"))) {
+            application = arguments.at(1) == u"off" ? QString() : arguments.at(1);
+            display = arguments.size() == 3;
+            if (application->isEmpty() && display) {
+                complain(QStringLiteral("app off에는 --display를 쓸 수 없습니다."));
+                co_return usageError;
+            }
+        } else if (arguments.size() == 2 && arguments.first() == u"ac"
             && (arguments.at(1) == u"on" || arguments.at(1) == u"off")) {
             onlyOnAC = arguments.at(1) == u"on";
         } else if (arguments.size() == 2 && arguments.first() == u"battery") {
@@ -146,13 +159,14 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
                 batteryFloor = percent;
             }
         } else if (!arguments.isEmpty()) {
-            complain(QStringLiteral("rule 다음에는 아무것도 없거나, ac on|off, battery 퍼센트|off가 와야 합니다.\n%1")
+            complain(QStringLiteral("rule 다음에는 아무것도 없거나, ac on|off, battery 퍼센트|off, app 앱ID|off가 와야 "
+                                    "합니다.\n%1")
                          .arg(QString::fromUtf8(usageText)));
             co_return usageError;
         }
         if (!hasSessionBus())
             co_return noSessionBus;
-        co_return co_await rule(onlyOnAC, batteryFloor);
+        co_return co_await rule(onlyOnAC, batteryFloor, application, display);
     }
 
     if (verb == u"lid") {
@@ -338,6 +352,11 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(rules.error()));
         co_return failure;
     }
+    const auto watched = co_await m_remote->whileApplication();
+    if (!watched) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(watched.error()));
+        co_return failure;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const std::optional<QDateTime> endsAt = session.value().endsAt;
     const qint64 left = endsAt ? std::max<qint64>(now.secsTo(*endsAt), 0) : 0;
@@ -361,7 +380,10 @@ QCoro::Task<int> WakoraCommand::status(bool json)
             { QStringLiteral("timedSession"), endsAt ? QJsonValue(timed) : QJsonValue() },
             { QStringLiteral("rules"),
                 QJsonObject{ { QStringLiteral("onlyOnAC"), rules.value().onlyOnAC },
-                    { QStringLiteral("batteryFloor"), rules.value().batteryFloor } } },
+                    { QStringLiteral("batteryFloor"), rules.value().batteryFloor },
+                    { QStringLiteral("whileApplication"),
+                        watched.value().application.isEmpty() ? QJsonValue()
+                                                              : QJsonValue(watched.value().application) } } },
             { QStringLiteral("clamshell"), m_remote->clamshellMode() },
             { QStringLiteral("agentPID"), m_remote->ownerPID() },
         };
@@ -378,7 +400,7 @@ QCoro::Task<int> WakoraCommand::status(bool json)
     }
     if (endsAt)
         say(QStringLiteral("끝나는 시각: %1 (%2)").arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left)));
-    say(ruleLines(rules.value()));
+    say(ruleLines(rules.value(), watched.value()));
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
     co_await listInhibitors(m_remote->ownerPID());
@@ -438,7 +460,8 @@ QCoro::Task<int> WakoraCommand::toggle(bool display)
     co_return status;
 }
 
-QCoro::Task<int> WakoraCommand::rule(std::optional<bool> onlyOnAC, std::optional<int> batteryFloor)
+QCoro::Task<int> WakoraCommand::rule(
+    std::optional<bool> onlyOnAC, std::optional<int> batteryFloor, std::optional<QString> application, bool display)
 {
     if (!co_await reachAgent())
         co_return failure;
@@ -459,7 +482,21 @@ QCoro::Task<int> WakoraCommand::rule(std::optional<bool> onlyOnAC, std::optional
             co_return failure;
         }
     }
-    say(ruleLines(rules));
+    if (application) {
+        const qint64 kinds = assertionBit(AssertionKind::systemSleep)
+            | (display ? assertionBit(AssertionKind::displaySleep) : qint64(0));
+        const auto stored = co_await m_remote->setWhileApplication(*application, kinds);
+        if (!stored) {
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(stored.error()));
+            co_return failure;
+        }
+    }
+    const auto watched = co_await m_remote->whileApplication();
+    if (!watched) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(watched.error()));
+        co_return failure;
+    }
+    say(ruleLines(rules, watched.value()));
     co_return success;
 }
 

@@ -25,7 +25,7 @@ class RemoteMenuBar;
 //   wakora off [--display]   let the system (and the display) sleep again
 //   wakora toggle [--display]
 //                            switch system sleep (and the display) over
-//   wakora rule [ac on|off | battery PERCENT|off]
+//   wakora rule [ac on|off | battery PERCENT|off | app ID [--display]|off]
 //                            the conditions for keeping the machine awake
 //   wakora lid on|off        keep the machine awake with the lid closed, or not
 //   wakora usage [--json]    the last 7 days
@@ -57,7 +57,8 @@ private:
     QCoro::Task<int> switchKinds(bool enabled, bool display);
     QCoro::Task<int> toggle(bool display);
     // No change shows the rules; otherwise one of them changes.
-    QCoro::Task<int> rule(std::optional<bool> onlyOnAC, std::optional<int> batteryFloor);
+    QCoro::Task<int> rule(std::optional<bool> onlyOnAC, std::optional<int> batteryFloor,
+        std::optional<QString> application, bool display);
     // A timed session: seconds from now, or an end.
     QCoro::Task<int> startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end);
     QCoro::Task<int> usage(bool json);

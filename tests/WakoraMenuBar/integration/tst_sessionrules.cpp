@@ -2,8 +2,12 @@
 #include "StartOrSkip.h"
 
 #include <QDBusObjectPath>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 // The conditions end to end: the real agent and wakora command, UPower and
@@ -138,6 +142,59 @@ private Q_SLOTS:
         QCOMPARE(reply.arguments().value(0).toStringList(), QStringList{ QStringLiteral("Invalid battery level") });
         QCOMPARE(harness->wakora({ QStringLiteral("rule") }, &output), 0);
         QVERIFY2(output.contains("AC 전원에서만: 켜짐"), output.constData());
+    }
+
+    // A stand-in application: a copy of sleep(1) under a name of its own, and
+    // a desktop entry that runs it, so the directory knows its processes.
+    void anApplicationKeepsTheMachineAwakeWhileItRuns()
+    {
+        const QString program = harness->home.filePath(QStringLiteral("bin/wakora-standin"));
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()));
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString entries = harness->home.filePath(QStringLiteral("data/applications"));
+        QVERIFY(QDir().mkpath(entries));
+        QFile entry(entries + QStringLiteral("/org.example.Standin.desktop"));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Standin\nExec=" + QFile::encodeName(program) + " 60\n");
+        entry.close();
+        // The agent reads the directory as it starts.
+        harness->stopAgent();
+        QVERIFY2(harness->startAgent(&error), qPrintable(error));
+
+        QByteArray output;
+        QCOMPARE(harness->wakora(
+                     { QStringLiteral("rule"), QStringLiteral("app"), QStringLiteral("org.example.Missing") }, &output),
+            1);
+        QVERIFY2(output.contains("Unknown application"), output.constData());
+        QCOMPARE(
+            harness->wakora({ QStringLiteral("rule"), QStringLiteral("app"), QStringLiteral("Standin") }, &output), 0);
+        QVERIFY2(output.contains("이 앱이 실행 중일 때: org.example.Standin"), output.constData());
+        QTest::qWait(500);
+        QVERIFY(harness->inhibitors().isEmpty()); // not running yet
+
+        QProcess standin;
+        standin.start(program, { QStringLiteral("60") });
+        QVERIFY(standin.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 1, 6000);
+        standin.kill();
+        standin.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(harness->inhibitors().isEmpty(), 6000);
+        QTRY_VERIFY(lastNoticeBody().contains(QStringLiteral("Standin")));
+
+        // The rule outlives the agent, and goes with "off".
+        harness->stopAgent();
+        QVERIFY2(harness->startAgent(&error), qPrintable(error));
+        QCOMPARE(harness->wakora({ QStringLiteral("rule") }, &output), 0);
+        QVERIFY2(output.contains("이 앱이 실행 중일 때: org.example.Standin"), output.constData());
+        QCOMPARE(harness->wakora({ QStringLiteral("rule"), QStringLiteral("app"), QStringLiteral("off") }, &output), 0);
+        QVERIFY2(output.contains("이 앱이 실행 중일 때: 없음"), output.constData());
+        standin.start(program, { QStringLiteral("60") });
+        QVERIFY(standin.waitForStarted());
+        QTest::qWait(3000);
+        QVERIFY(harness->inhibitors().isEmpty());
+        standin.kill();
+        standin.waitForFinished();
     }
 };
 
