@@ -117,8 +117,11 @@ void MenuBarAppDelegate::checkIdle()
     const QSettings defaults(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
     const bool opensAtLogin = defaults.value(LoginLaunchPolicy::defaultsKey(), true).toBool();
     const bool hasClients = m_xpcService->hasClients();
+    // A rule to keep awake while an application runs is a standing order,
+    // which only a running agent can carry out.
     const bool hasActiveFeatures = m_xpcService->state().assertions != 0
-        || (m_clamshell && m_clamshell->state().activation != ClamshellActivation::off);
+        || (m_clamshell && m_clamshell->state().activation != ClamshellActivation::off)
+        || (m_applicationWatcher && !m_applicationWatcher->rule().application.isEmpty());
     if (LoginLaunchPolicy::shouldExit(opensAtLogin, hasClients, hasActiveFeatures)) {
         qCInfo(lcAgent, "Not wanted at login and nothing needs it: quitting");
         QCoreApplication::quit();

@@ -126,6 +126,10 @@ private Q_SLOTS:
             { QStringLiteral("StartTimedSessionUntil"), QStringLiteral("xd"), QStringLiteral("as") },
             { QStringLiteral("CancelTimedSession"), QString(), QString() },
             { QStringLiteral("TimedSession"), QString(), QStringLiteral("xd") },
+            { QStringLiteral("Rules"), QString(), QStringLiteral("bi") },
+            { QStringLiteral("SetRules"), QStringLiteral("bi"), QStringLiteral("as") },
+            { QStringLiteral("WhileApplication"), QString(), QStringLiteral("sx") },
+            { QStringLiteral("SetWhileApplication"), QStringLiteral("sx"), QStringLiteral("as") },
         };
         for (const auto &[name, in, out] : timed) {
             const auto *method = sessions.value().method(name);
