@@ -2,6 +2,7 @@
 
 #include "PowerToggling.h"
 #include "RunningApplicationReading.h"
+#include "TimedSession.h"
 
 #include <QObject>
 #include <QPointer>
