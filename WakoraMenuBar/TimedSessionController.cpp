@@ -59,11 +59,9 @@ QCoro::Task<std::optional<QString>> TimedSessionController::start(qint64 kinds, 
         }
         if (!(kinds & assertionBit(kind)) || power->isEnabled(kind))
             continue;
-        ++m_ownToggles;
         const auto result = co_await power->setEnabled(true, kind);
         if (!self)
             co_return endingText();
-        --m_ownToggles;
         if (!result) {
             failure = result.error();
             break;
@@ -90,11 +88,9 @@ QCoro::Task<bool> TimedSessionController::turnOff(qint64 kinds)
         const QPointer<PowerToggling> power = m_power;
         if (!(kinds & assertionBit(kind)) || !power || !power->isEnabled(kind))
             continue;
-        ++m_ownToggles;
         const auto result = co_await power->setEnabled(false, kind);
         if (!self)
             co_return false;
-        --m_ownToggles;
         if (!result) {
             // The controller keeps the kind held and says so; the next switch retries.
             qCWarning(lcTimedSession, "Cannot turn kind %lld off at the session's end: %s", rawValue(kind),
@@ -144,8 +140,19 @@ QCoro::Task<> TimedSessionController::cancel()
 
 void TimedSessionController::powerChanged()
 {
-    if (m_ownToggles == 0)
-        takeOver();
+    // While a session runs every kind it covers is on; one found off was
+    // switched off by someone else (a switch, a condition, a lost inhibitor).
+    // Our own toggles never do that: they turn covered kinds on, and off only
+    // once the session is over. Kinds it does not cover are none of its business.
+    const QPointer<PowerToggling> power = m_power;
+    if (!power || !m_session.isRunning())
+        return;
+    for (const AssertionKind kind : allAssertionKinds) {
+        if ((m_session.kinds() & assertionBit(kind)) && !power->isEnabled(kind)) {
+            takeOver();
+            return;
+        }
+    }
 }
 
 void TimedSessionController::takeOver()

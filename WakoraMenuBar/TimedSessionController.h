@@ -12,9 +12,10 @@
 #include <optional>
 
 // The agent's timed sessions: turns kinds on, and at the session's end turns
-// off again those it turned on itself. A change of the held kinds that is not
-// its own (a switch in the window, the tray menu, `wakora on`) is the user
-// taking over: the session is forgotten and the kinds stay as they are.
+// off again those it turned on itself. A kind of the session switched off by
+// anyone else (the window, the tray menu, `wakora off`, a condition), or any
+// plain switch request (takeOver()), is the user taking over: the session
+// is forgotten and the kinds stay as they are.
 //
 // Nothing of a session is stored: an inhibitor dies with the agent, so a
 // session outliving it would describe a machine that is no longer kept
@@ -68,7 +69,5 @@ private:
     Clock m_now;
     TimedSession m_session;
     QTimer m_timer;
-    // Our own toggles under way: the changes they announce are not the user's.
-    int m_ownToggles = 0;
     bool m_ending = false;
 };

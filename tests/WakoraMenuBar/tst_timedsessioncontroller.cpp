@@ -82,26 +82,46 @@ private Q_SLOTS:
         QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
         QSignalSpy changes(sessions.get(), &TimedSessionController::didChange);
         QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
-        // The user adds the display by hand: the session is theirs now.
-        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::displaySleep)));
-        QVERIFY(!sessions->session().isRunning());
-        QCOMPARE(changes.count(), 2);
-        clock = clock.addSecs(120);
-        QCoro::waitFor(sessions->checkEnd());
-        QVERIFY(on(AssertionKind::systemSleep) && on(AssertionKind::displaySleep));
-        QCOMPARE(ended.count(), 0);
-
-        // Switching off by hand likewise leaves nothing for a timer to do.
-        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        // Switching the session's kind off by hand ends the session for good.
         QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
         QVERIFY(!sessions->session().isRunning());
-        // A switch that finds the kind as it asked still takes over when told.
+        QCOMPARE(changes.count(), 2);
+        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::systemSleep)));
+        clock = clock.addSecs(120);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(on(AssertionKind::systemSleep)); // the user's now, not the timer's
+        QCOMPARE(ended.count(), 0);
+
+        // A switch request that finds the kind as it asked takes over when told.
+        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
         QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
         sessions->takeOver();
         clock = clock.addSecs(120);
         QCoro::waitFor(sessions->checkEnd());
         QVERIFY(on(AssertionKind::systemSleep));
         QCOMPARE(ended.count(), 0);
+    }
+
+    void aKindTheSessionDoesNotCoverIsLeftAlone()
+    {
+        // The display, turned on by hand or by an application rule, neither
+        // ends a system-sleep session nor goes off with it.
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::displaySleep)));
+        QVERIFY(sessions->session().isRunning());
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!on(AssertionKind::systemSleep));
+        QVERIFY(on(AssertionKind::displaySleep));
+    }
+
+    void aLostInhibitorEndsTheSession()
+    {
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
+        control->lose(1); // the first assertion made: the session's
+        QTRY_VERIFY(!on(AssertionKind::systemSleep));
+        QVERIFY(!sessions->session().isRunning());
     }
 
     void cancellingEndsItNowWithoutANotice()
