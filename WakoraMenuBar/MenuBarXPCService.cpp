@@ -208,6 +208,13 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
     if (member == u"SetAssertion") {
         const qint64 kind = arguments.at(0).toLongLong();
         const bool enabled = arguments.at(1).toBool();
+        // A broken rule would turn the kind off again at once: say so instead
+        // of answering success.
+        const std::optional<AssertionKind> asked = assertionKindFromRaw(kind);
+        if (enabled && asked && m_rules && m_powerController && !m_powerController->isEnabled(*asked)) {
+            if (const auto broken = m_rules->brokenRule())
+                co_return message.createReply(QVariantList{ optionalText(broken) });
+        }
         const auto failure = co_await m_requests.setAssertion(kind, enabled);
         // A plain switch is the user taking over from a timed session, even
         // one that found the kind as it asked.
@@ -272,6 +279,10 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         const TimedSession &session = sessions->session();
         co_return message.createReply(QVariantList{
             QVariant::fromValue(qlonglong(session.kinds())), QVariant(secondsSince1970(session.endsAt())) });
+    }
+    if (member.startsWith(u"StartTimedSession") && m_rules) {
+        if (const auto broken = m_rules->brokenRule())
+            co_return message.createReply(QVariantList{ optionalText(broken) });
     }
     if (member == u"StartTimedSession") {
         const qint64 kinds = arguments.at(0).toLongLong();

@@ -41,6 +41,11 @@ SessionRules SessionRuleKeeper::storedRules()
     return rules;
 }
 
+std::optional<QString> SessionRuleKeeper::brokenRule() const
+{
+    return m_monitor ? m_rules.broken(m_monitor->source()) : std::nullopt;
+}
+
 QCoro::Task<std::optional<QString>> SessionRuleKeeper::setRules(SessionRules rules)
 {
     if (!SessionRules::isValidFloor(rules.batteryFloor))

@@ -23,6 +23,8 @@ public:
     SessionRuleKeeper(PowerToggling *power, std::shared_ptr<PowerSourceMonitor> monitor, QObject *parent = nullptr);
 
     const SessionRules &rules() const { return m_rules; }
+    // The reason a rule forbids keeping the machine awake right now, if one does.
+    std::optional<QString> brokenRule() const;
     // Stores and applies new rules; absent on success, else the text the
     // requester is shown. Nothing is stored when the rules are not valid.
     QCoro::Task<std::optional<QString>> setRules(SessionRules rules);

@@ -91,6 +91,14 @@ private Q_SLOTS:
         QVERIFY(status.value(u"timedSession").isNull());
         QVERIFY(status.value(u"rules").toObject().value(u"onlyOnAC").toBool());
 
+        // While unplugged, turning on is refused with the reason, not
+        // answered with a success that the rule undoes at once.
+        QCOMPARE(harness->wakora({ QStringLiteral("on") }, &output), 1);
+        QVERIFY2(output.contains("전원 어댑터"), output.constData());
+        QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--for"), QStringLiteral("1h") }, &output), 1);
+        QVERIFY2(output.contains("전원 어댑터"), output.constData());
+        QVERIFY(harness->inhibitors().isEmpty());
+
         // Plugged in again, a switch holds again.
         QVERIFY(setOnBattery(false));
         QTest::qWait(300);
