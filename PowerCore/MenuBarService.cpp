@@ -39,6 +39,11 @@ QString MenuBarService::interfaceName()
     return QStringLiteral("com.quorvel.WakoraApp.MenuBar");
 }
 
+QString MenuBarService::sessionsInterfaceName()
+{
+    return QStringLiteral("com.quorvel.WakoraApp.MenuBar.Sessions");
+}
+
 QString MenuBarService::clientObjectPath()
 {
     return QStringLiteral("/com/quorvel/WakoraApp/Client");

@@ -19,6 +19,8 @@ public:
     // Where the request interface and the client's callback live on the bus.
     static QString objectPath();
     static QString interfaceName();
+    // Timed sessions, a second interface on the same object.
+    static QString sessionsInterfaceName();
     static QString clientObjectPath();
     static QString clientInterfaceName();
 };

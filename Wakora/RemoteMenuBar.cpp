@@ -49,6 +49,14 @@ const DBusInterfaceDescription &agentInterface()
     return description;
 }
 
+const DBusInterfaceDescription &sessionsInterface()
+{
+    static const auto description
+        = DBusInterfaceDescription::load(QStringLiteral(":/interfaces/com.quorvel.WakoraApp.MenuBar.Sessions.xml"),
+            MenuBarService::sessionsInterfaceName());
+    return description;
+}
+
 const DBusInterfaceDescription &clientInterface()
 {
     static const auto description = DBusInterfaceDescription::load(
@@ -204,11 +212,13 @@ QCoro::Task<Expected<QVariantList, QString>> RemoteMenuBar::callRaw(QString meth
     if (!target)
         co_return Unexpected(target.error());
 
-    const auto *description = agentInterface().method(method);
+    const DBusInterfaceDescription &interface = agentInterface().method(method) ? agentInterface()
+                                                                                : sessionsInterface();
+    const auto *description = interface.method(method);
     Q_ASSERT(description);
     const QString identity = target.value();
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        identity, MenuBarService::objectPath(), MenuBarService::interfaceName(), method);
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(identity, MenuBarService::objectPath(), interface.interfaceName(), method);
     call.setArguments(arguments);
     call.setAutoStartService(false);
 
@@ -366,6 +376,92 @@ QCoro::Task<Expected<void, QString>> RemoteMenuBar::setEnabled(bool enabled, Ass
     if (const auto failure = failureText(reply.value()))
         co_return Unexpected(*failure);
     co_return {};
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::change(QString method, QVariantList arguments)
+{
+    QPointer<RemoteMenuBar> self(this);
+    ++m_togglesInFlight;
+    const auto reply = co_await callRaw(method, arguments);
+    if (!self)
+        co_return reply ? Expected<void, QString>{} : Unexpected(reply.error());
+    if (!reply) {
+        toggleSettled();
+        co_return Unexpected(reply.error());
+    }
+    m_noticeDeferred = false;
+    co_await refresh();
+    if (!self)
+        co_return {};
+    toggleSettled();
+    Q_EMIT didChange();
+    if (const auto failure = failureText(reply.value()))
+        co_return Unexpected(*failure);
+    co_return {};
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::startTimedSession(qint64 kinds, qint64 seconds)
+{
+    QVariantList arguments{ QVariant::fromValue(qlonglong(kinds)), QVariant::fromValue(qlonglong(seconds)) };
+    co_return co_await change(QStringLiteral("StartTimedSession"), arguments);
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::startTimedSessionUntil(qint64 kinds, QDateTime end)
+{
+    QVariantList arguments{ QVariant::fromValue(qlonglong(kinds)), QVariant(double(end.toMSecsSinceEpoch()) / 1000.0) };
+    co_return co_await change(QStringLiteral("StartTimedSessionUntil"), arguments);
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::cancelTimedSession()
+{
+    co_return co_await change(QStringLiteral("CancelTimedSession"), {});
+}
+
+QCoro::Task<Expected<RemoteMenuBar::TimedSessionState, QString>> RemoteMenuBar::timedSession()
+{
+    const auto reply = co_await callRaw(QStringLiteral("TimedSession"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    TimedSessionState state;
+    state.kinds = reply.value().value(0).toLongLong();
+    const double end = reply.value().value(1).toDouble();
+    if (state.kinds != 0 && end > 0)
+        state.endsAt = QDateTime::fromMSecsSinceEpoch(qint64(end * 1000.0), QTimeZone::utc());
+    co_return state;
+}
+
+QCoro::Task<Expected<RemoteMenuBar::Rules, QString>> RemoteMenuBar::rules()
+{
+    const auto reply = co_await callRaw(QStringLiteral("Rules"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    Rules rules;
+    rules.onlyOnAC = reply.value().value(0).toBool();
+    rules.batteryFloor = reply.value().value(1).toInt();
+    co_return rules;
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setRules(Rules rules)
+{
+    QVariantList arguments{ QVariant(rules.onlyOnAC), QVariant(qint32(rules.batteryFloor)) };
+    co_return co_await change(QStringLiteral("SetRules"), arguments);
+}
+
+QCoro::Task<Expected<RemoteMenuBar::WhileApplication, QString>> RemoteMenuBar::whileApplication()
+{
+    const auto reply = co_await callRaw(QStringLiteral("WhileApplication"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    WhileApplication rule;
+    rule.application = reply.value().value(0).toString();
+    rule.kinds = reply.value().value(1).toLongLong();
+    co_return rule;
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setWhileApplication(QString idOrName, qint64 kinds)
+{
+    QVariantList arguments{ QVariant(idOrName), QVariant::fromValue(qlonglong(kinds)) };
+    co_return co_await change(QStringLiteral("SetWhileApplication"), arguments);
 }
 
 void RemoteMenuBar::reconnect()

@@ -70,6 +70,34 @@ public:
     QCoro::Task<Expected<ClamshellState, QString>> setEnabled(bool enabled) override;
     void openSettings() override;
 
+    // The agent's timed sessions: kinds as a bit set (1 system sleep, 2
+    // display sleep). A start turns the kinds on at once; the agent turns
+    // off what it turned on when the session ends.
+    struct TimedSessionState {
+        qint64 kinds = 0; // 0 when no session runs
+        std::optional<QDateTime> endsAt;
+    };
+    QCoro::Task<Expected<void, QString>> startTimedSession(qint64 kinds, qint64 seconds);
+    QCoro::Task<Expected<void, QString>> startTimedSessionUntil(qint64 kinds, QDateTime end);
+    // Ends the running session now; what it turned on goes off.
+    QCoro::Task<Expected<void, QString>> cancelTimedSession();
+    QCoro::Task<Expected<TimedSessionState, QString>> timedSession();
+
+    // The agent's conditions for keeping the machine awake at all.
+    struct Rules {
+        bool onlyOnAC = false;
+        int batteryFloor = 0; // percent, 0 for none
+    };
+    QCoro::Task<Expected<Rules, QString>> rules();
+    QCoro::Task<Expected<void, QString>> setRules(Rules rules);
+    // "While an application runs": a desktop entry id (empty for none) and kinds.
+    struct WhileApplication {
+        QString application;
+        qint64 kinds = 1;
+    };
+    QCoro::Task<Expected<WhileApplication, QString>> whileApplication();
+    QCoro::Task<Expected<void, QString>> setWhileApplication(QString idOrName, qint64 kinds);
+
     // Keeps the agent registered at login, replaces agents of other
     // prefixes and reads the state once. Called once after creation.
     void start();
@@ -92,6 +120,8 @@ private:
 
     QCoro::Task<Expected<QString, QString>> connection();
     QCoro::Task<Expected<QVariantList, QString>> callRaw(QString method, QVariantList arguments);
+    // A request that changes the held kinds: its reply, then a refresh.
+    QCoro::Task<Expected<void, QString>> change(QString method, QVariantList arguments);
     void scheduleRetry();
     void connectionLost(const QString &identity);
     void handleConnectionLoss();

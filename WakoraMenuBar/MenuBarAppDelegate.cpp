@@ -1,5 +1,6 @@
 #include "MenuBarAppDelegate.h"
 
+#include "ApplicationSessionWatcher.h"
 #include "ClamshellClient.h"
 #include "ClamshellController.h"
 #include "HelperRegistration.h"
@@ -8,9 +9,13 @@
 #include "MenuBarService.h"
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
+#include "PowerSourceMonitor.h"
+#include "SessionNotifier.h"
+#include "SessionRuleKeeper.h"
 #include "StatusItemController.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
+#include "TimedSessionController.h"
 #include "UsageRecorder.h"
 #include "UsageStore.h"
 
@@ -34,7 +39,14 @@ MenuBarAppDelegate::MenuBarAppDelegate(
     , m_options(std::move(options))
     , m_powerController(
           std::make_unique<PowerController>(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus)))
-{ }
+    , m_timedSessions(std::make_unique<TimedSessionController>(m_powerController.get()))
+    , m_sessionNotifier(std::make_unique<SessionNotifier>(m_timedSessions.get(), sessionBus))
+    , m_ruleKeeper(
+          std::make_unique<SessionRuleKeeper>(m_powerController.get(), std::make_shared<PowerSourceMonitor>(systemBus)))
+{
+    connect(m_ruleKeeper.get(), &SessionRuleKeeper::ended, m_sessionNotifier.get(),
+        [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
+}
 
 MenuBarAppDelegate::~MenuBarAppDelegate() = default;
 
@@ -56,13 +68,17 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     // which matches the desktops' application ids to processes through it.
     auto applications = std::make_shared<SystemRunningApplications>();
     auto status = std::make_shared<SystemPowerStatus>(m_systemBus, m_sessionBus, applications);
+    m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_powerController.get(), applications);
+    connect(m_applicationWatcher.get(), &ApplicationSessionWatcher::ended, m_sessionNotifier.get(),
+        [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
         std::move(applications), std::make_shared<UsageStore>(UsageStore::defaultPath()));
 
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;
-    m_xpcService = std::make_unique<MenuBarXPCService>(
-        m_powerController.get(), m_clamshell.get(), m_usageRecorder->store(), m_sessionBus, clients);
+    m_xpcService
+        = std::make_unique<MenuBarXPCService>(m_powerController.get(), m_clamshell.get(), m_usageRecorder->store(),
+            m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(), m_applicationWatcher.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {
@@ -101,8 +117,11 @@ void MenuBarAppDelegate::checkIdle()
     const QSettings defaults(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
     const bool opensAtLogin = defaults.value(LoginLaunchPolicy::defaultsKey(), true).toBool();
     const bool hasClients = m_xpcService->hasClients();
+    // A rule to keep awake while an application runs is a standing order,
+    // which only a running agent can carry out.
     const bool hasActiveFeatures = m_xpcService->state().assertions != 0
-        || (m_clamshell && m_clamshell->state().activation != ClamshellActivation::off);
+        || (m_clamshell && m_clamshell->state().activation != ClamshellActivation::off)
+        || (m_applicationWatcher && !m_applicationWatcher->rule().application.isEmpty());
     if (LoginLaunchPolicy::shouldExit(opensAtLogin, hasClients, hasActiveFeatures)) {
         qCInfo(lcAgent, "Not wanted at login and nothing needs it: quitting");
         QCoreApplication::quit();

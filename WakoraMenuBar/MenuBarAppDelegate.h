@@ -12,7 +12,11 @@
 class ClamshellController;
 class MenuBarXPCService;
 class PowerController;
+class SessionNotifier;
+class SessionRuleKeeper;
+class ApplicationSessionWatcher;
 class StatusItemController;
+class TimedSessionController;
 class UsageRecorder;
 
 // Builds the agent in its start-up order, checks once whether anyone wants
@@ -61,6 +65,10 @@ private:
     ProgramLocations m_locations;
     Options m_options;
     std::unique_ptr<PowerController> m_powerController;
+    std::unique_ptr<TimedSessionController> m_timedSessions;
+    std::unique_ptr<SessionNotifier> m_sessionNotifier;
+    std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;
+    std::unique_ptr<ApplicationSessionWatcher> m_applicationWatcher;
     std::unique_ptr<ClamshellController> m_clamshell;
     std::unique_ptr<StatusItemController> m_statusItemController;
     std::unique_ptr<UsageRecorder> m_usageRecorder;

@@ -1,16 +1,23 @@
 #include "MenuBarXPCService.h"
 
+#include "ApplicationSessionWatcher.h"
 #include "ClamshellController.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
 #include "OffMainThread.h"
 #include "PeerProcess.h"
 #include "PowerController.h"
+#include "SessionRuleKeeper.h"
+#include "TimedSessionController.h"
 #include "UsageStore.h"
 
 #include <QCoreApplication>
 #include <QDBusMetaType>
 #include <QLoggingCategory>
+
+#include <QTimeZone>
+
+#include <cmath>
 
 #include <unistd.h>
 
@@ -25,6 +32,19 @@ const DBusInterfaceDescription &agentInterface()
     return description;
 }
 
+const DBusInterfaceDescription &sessionsInterface()
+{
+    static const auto description
+        = DBusInterfaceDescription::load(QStringLiteral(":/interfaces/com.quorvel.WakoraApp.MenuBar.Sessions.xml"),
+            MenuBarService::sessionsInterfaceName());
+    return description;
+}
+
+double secondsSince1970(const std::optional<QDateTime> &time)
+{
+    return time ? double(time->toMSecsSinceEpoch()) / 1000.0 : 0.0;
+}
+
 QVariant optionalText(const std::optional<QString> &text)
 {
     return QVariant::fromValue(text ? QStringList{ *text } : QStringList{});
@@ -33,10 +53,18 @@ QVariant optionalText(const std::optional<QString> &text)
 } // namespace
 
 MenuBarXPCService::MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
-    std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms, QObject *parent)
-    : DBusRequestService(agentInterface(), parent)
+    std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
+    TimedSessionController *timedSessions, SessionRuleKeeper *rules, ApplicationSessionWatcher *applicationWatcher,
+    QObject *parent)
+    : DBusRequestService(timedSessions
+            ? QList<const DBusInterfaceDescription *>{ &agentInterface(), &sessionsInterface() }
+            : QList<const DBusInterfaceDescription *>{ &agentInterface() },
+        parent)
     , m_powerController(powerController)
     , m_clamshell(clamshell)
+    , m_timedSessions(timedSessions)
+    , m_rules(rules)
+    , m_applicationWatcher(applicationWatcher)
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
@@ -46,6 +74,12 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &MenuBarXPCService::removeClient);
     connect(powerController, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
+    if (timedSessions)
+        connect(timedSessions, &TimedSessionController::didChange, this, &MenuBarXPCService::notifyClients);
+    if (rules)
+        connect(rules, &SessionRuleKeeper::rulesChanged, this, &MenuBarXPCService::notifyClients);
+    if (applicationWatcher)
+        connect(applicationWatcher, &ApplicationSessionWatcher::ruleChanged, this, &MenuBarXPCService::notifyClients);
     if (clamshell) {
         // The lid-closed controller also announces a re-read that found
         // nothing new; clients hear only of a mode that changed.
@@ -157,6 +191,9 @@ void MenuBarXPCService::notifyClients()
 
 QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
 {
+    if (message.interface() == MenuBarService::sessionsInterfaceName()
+        || (message.interface().isEmpty() && sessionsInterface().method(message.member())))
+        co_return co_await answerSessions(message);
     QPointer<MenuBarXPCService> self(this);
     const QString member = message.member();
     const QVariantList arguments = message.arguments();
@@ -171,7 +208,18 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
     if (member == u"SetAssertion") {
         const qint64 kind = arguments.at(0).toLongLong();
         const bool enabled = arguments.at(1).toBool();
+        // A broken rule would turn the kind off again at once: say so instead
+        // of answering success.
+        const std::optional<AssertionKind> asked = assertionKindFromRaw(kind);
+        if (enabled && asked && m_rules && m_powerController && !m_powerController->isEnabled(*asked)) {
+            if (const auto broken = m_rules->brokenRule())
+                co_return message.createReply(QVariantList{ optionalText(broken) });
+        }
         const auto failure = co_await m_requests.setAssertion(kind, enabled);
+        // A plain switch is the user taking over from a timed session, even
+        // one that found the kind as it asked.
+        if (!failure && self && m_timedSessions)
+            m_timedSessions->takeOver();
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"SetClamshell") {
@@ -214,6 +262,75 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
         if (failure)
             co_return message.createErrorReply(
                 QDBusError::Failed, QStringLiteral("Cannot store the setting in %1").arg(*failure));
+        co_return message.createReply();
+    }
+    co_return message.createErrorReply(QDBusError::UnknownMethod, member);
+}
+
+QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message)
+{
+    QPointer<TimedSessionController> sessions = m_timedSessions;
+    const QString member = message.member();
+    const QVariantList arguments = message.arguments();
+    if (!sessions)
+        co_return message.createErrorReply(QDBusError::UnknownMethod, member);
+
+    if (member == u"TimedSession") {
+        const TimedSession &session = sessions->session();
+        co_return message.createReply(QVariantList{
+            QVariant::fromValue(qlonglong(session.kinds())), QVariant(secondsSince1970(session.endsAt())) });
+    }
+    if (member.startsWith(u"StartTimedSession") && m_rules) {
+        if (const auto broken = m_rules->brokenRule())
+            co_return message.createReply(QVariantList{ optionalText(broken) });
+    }
+    if (member == u"StartTimedSession") {
+        const qint64 kinds = arguments.at(0).toLongLong();
+        const qint64 seconds = arguments.at(1).toLongLong();
+        const auto failure = co_await sessions->startFor(kinds, seconds);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"StartTimedSessionUntil") {
+        const qint64 kinds = arguments.at(0).toLongLong();
+        const double until = arguments.at(1).toDouble();
+        // NaN and infinities make no moment; the range check refuses them with the rest.
+        const QDateTime end = std::isfinite(until) && std::abs(until) < 1e12
+            ? QDateTime::fromMSecsSinceEpoch(qint64(until * 1000.0), QTimeZone::utc())
+            : QDateTime();
+        const auto failure = co_await sessions->startUntil(kinds, end);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"Rules") {
+        const SessionRules rules = m_rules ? m_rules->rules() : SessionRules{};
+        co_return message.createReply(QVariantList{ QVariant(rules.onlyOnAC), QVariant(qint32(rules.batteryFloor)) });
+    }
+    if (member == u"SetRules") {
+        QPointer<SessionRuleKeeper> keeper = m_rules;
+        if (!keeper)
+            co_return message.createErrorReply(QDBusError::NotSupported, member);
+        SessionRules rules;
+        rules.onlyOnAC = arguments.at(0).toBool();
+        rules.batteryFloor = arguments.at(1).toInt();
+        const auto failure = co_await keeper->setRules(rules);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"WhileApplication") {
+        const ApplicationSessionWatcher::Rule rule
+            = m_applicationWatcher ? m_applicationWatcher->rule() : ApplicationSessionWatcher::Rule{};
+        co_return message.createReply(
+            QVariantList{ QVariant(rule.application), QVariant::fromValue(qlonglong(rule.kinds)) });
+    }
+    if (member == u"SetWhileApplication") {
+        QPointer<ApplicationSessionWatcher> watcher = m_applicationWatcher;
+        if (!watcher)
+            co_return message.createErrorReply(QDBusError::NotSupported, member);
+        const QString application = arguments.at(0).toString();
+        const qint64 kinds = arguments.at(1).toLongLong();
+        const auto failure = co_await watcher->setRule(application, kinds);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"CancelTimedSession") {
+        co_await sessions->cancel();
         co_return message.createReply();
     }
     co_return message.createErrorReply(QDBusError::UnknownMethod, member);

@@ -16,21 +16,26 @@
 
 class ClamshellController;
 class PowerController;
+class TimedSessionController;
+class SessionRuleKeeper;
+class ApplicationSessionWatcher;
 class UsageStore;
 
 // Serves the agent's requests on the session bus to the main application
 // and the wakora command of our prefix, run by our user; everyone else gets
 // AccessDenied before anything of the request happens. Every admitted caller
 // is a client until it leaves the bus, and hears StateDidChange after every
-// change of the assertions or of the lid-closed state. Main thread only.
+// change of the assertions, of the lid-closed state or of a timed session. Main thread only.
 class MenuBarXPCService : public DBusRequestService
 {
     Q_OBJECT
 
 public:
+    // Serves the timed sessions too when given their controller.
     MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
         std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
-        QObject *parent = nullptr);
+        TimedSessionController *timedSessions = nullptr, SessionRuleKeeper *rules = nullptr,
+        ApplicationSessionWatcher *applicationWatcher = nullptr, QObject *parent = nullptr);
 
     // Exports the service at its object path; the bus name is the caller's.
     bool registerOnBus();
@@ -50,6 +55,7 @@ private:
     QCoro::Task<> serve(QDBusMessage message);
     QCoro::Task<bool> admit(QString sender);
     QCoro::Task<QDBusMessage> answer(QDBusMessage message);
+    QCoro::Task<QDBusMessage> answerSessions(QDBusMessage message);
     void addClient(const QString &name);
     void removeClient(const QString &name);
     // The agent's own settings; any thread may open them.
@@ -57,6 +63,9 @@ private:
 
     QPointer<PowerController> m_powerController;
     QPointer<ClamshellController> m_clamshell;
+    QPointer<TimedSessionController> m_timedSessions;
+    QPointer<SessionRuleKeeper> m_rules;
+    QPointer<ApplicationSessionWatcher> m_applicationWatcher;
     std::shared_ptr<UsageStore> m_usage;
     QDBusConnection m_bus;
     QStringList m_admittedPrograms;

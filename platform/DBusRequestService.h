@@ -4,18 +4,20 @@
 
 #include <QDBusVirtualObject>
 
-// An object on the bus serving one interface described in XML. Calls that do
-// not match the description are answered here (or left to the bus); accepted
-// ones reach requestArrived() on this object's thread, their reply marked as
-// coming later.
+// An object on the bus serving one or more interfaces, each described in
+// XML. Calls that do not match a description are answered here (or left to
+// the bus); accepted ones reach requestArrived() on this object's thread,
+// their reply marked as coming later.
 class DBusRequestService : public QDBusVirtualObject
 {
     Q_OBJECT
 
 public:
     explicit DBusRequestService(const DBusInterfaceDescription &interface, QObject *parent = nullptr);
+    // The descriptions outlive the service (they are static).
+    explicit DBusRequestService(QList<const DBusInterfaceDescription *> interfaces, QObject *parent = nullptr);
 
-    const DBusInterfaceDescription &interfaceDescription() const { return m_interface; }
+    const DBusInterfaceDescription &interfaceDescription() const { return *m_interfaces.first(); }
 
     QString introspect(const QString &path) const final;
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) final;
@@ -24,5 +26,5 @@ protected:
     virtual void requestArrived(const QDBusMessage &message) = 0;
 
 private:
-    const DBusInterfaceDescription &m_interface;
+    QList<const DBusInterfaceDescription *> m_interfaces;
 };

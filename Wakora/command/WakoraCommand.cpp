@@ -4,7 +4,9 @@
 #include "HelperRegistration.h"
 #include "InterfaceLocale.h"
 #include "MenuBarService.h"
+#include "ReferenceDate.h"
 #include "RemoteMenuBar.h"
+#include "SessionLength.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
 #include "UsageSummary.h"
@@ -17,6 +19,9 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QProcess>
 #include <QTimeZone>
@@ -51,8 +56,34 @@ QString duration(qint64 seconds)
     return QStringLiteral("%1분").arg(minutes);
 }
 
-const char usageText[] = "사용법: wakora status | on [--display] | off [--display] | lid on|off | usage [--json]\n"
-                         "        | hold [--display] -- COMMAND [ARGUMENT...]";
+// Minutes rounded up, so a running session never reads "0분"; seconds in its last minute.
+QString remaining(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1초 남음").arg(std::max<qint64>(seconds, 0));
+    return QStringLiteral("%1 남음").arg(duration((seconds + 59) / 60 * 60));
+}
+
+QString ruleLines(const RemoteMenuBar::Rules &rules, const RemoteMenuBar::WhileApplication &application)
+{
+    QString app = application.application.isEmpty() ? QStringLiteral("없음") : application.application;
+    if (!application.application.isEmpty() && (application.kinds & assertionBit(AssertionKind::displaySleep)))
+        app += QStringLiteral(" (디스플레이 포함)");
+    return QStringLiteral("AC 전원에서만: %1\n배터리 하한: %2\n이 앱이 실행 중일 때: %3")
+        .arg(onOff(rules.onlyOnAC),
+            rules.batteryFloor > 0 ? QStringLiteral("%1%").arg(rules.batteryFloor) : QStringLiteral("없음"), app);
+}
+
+QJsonValue referenceSeconds(const std::optional<QDateTime> &time)
+{
+    return time ? QJsonValue(ReferenceDate::secondsSinceReferenceDate(*time)) : QJsonValue();
+}
+
+const char usageText[]
+    = "사용법: wakora status [--json] | on [--display] [--for 길이 | --until 시각] | off [--display]\n"
+      "        | toggle [--display] | lid on|off | usage [--json]\n"
+      "        | hold [--display] -- COMMAND [ARGUMENT...]\n"
+      "길이: 90m, 2h, 1h30m (7일까지)   시각: 18:30";
 
 QString lidMode(qint64 mode)
 {
@@ -96,6 +127,49 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
         co_return co_await hold(display, arguments);
     }
 
+    if (verb == u"rule") {
+        std::optional<bool> onlyOnAC;
+        std::optional<int> batteryFloor;
+        std::optional<QString> application;
+        bool display = false;
+        if (arguments.size() >= 2 && arguments.first() == u"app" && arguments.at(1) != u"--display"
+            && (arguments.size() == 2 || (arguments.size() == 3 && arguments.at(2) == u"--display"))) {
+            application = arguments.at(1) == u"off" ? QString() : arguments.at(1);
+            display = arguments.size() == 3;
+            if (application->isEmpty() && display) {
+                complain(QStringLiteral("app off에는 --display를 쓸 수 없습니다."));
+                co_return usageError;
+            }
+        } else if (arguments.size() == 2 && arguments.first() == u"ac"
+            && (arguments.at(1) == u"on" || arguments.at(1) == u"off")) {
+            onlyOnAC = arguments.at(1) == u"on";
+        } else if (arguments.size() == 2 && arguments.first() == u"battery") {
+            QString level = arguments.at(1);
+            if (level == u"off") {
+                batteryFloor = 0;
+            } else {
+                if (level.endsWith(QLatin1Char('%')))
+                    level.chop(1);
+                bool isNumber = false;
+                const int percent = level.toInt(&isNumber);
+                if (!isNumber || percent < 1 || percent > 99) {
+                    complain(QStringLiteral("배터리 하한은 1부터 99까지의 퍼센트이거나 off입니다: \"%1\"")
+                                 .arg(arguments.at(1)));
+                    co_return usageError;
+                }
+                batteryFloor = percent;
+            }
+        } else if (!arguments.isEmpty()) {
+            complain(QStringLiteral("rule 다음에는 아무것도 없거나, ac on|off, battery 퍼센트|off, app 앱ID|off가 와야 "
+                                    "합니다.\n%1")
+                         .arg(QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
+        if (!hasSessionBus())
+            co_return noSessionBus;
+        co_return co_await rule(onlyOnAC, batteryFloor, application, display);
+    }
+
     if (verb == u"lid") {
         if (arguments.size() != 1 || (arguments.first() != u"on" && arguments.first() != u"off")) {
             complain(QStringLiteral("lid 다음에는 on 또는 off가 와야 합니다.\n%1").arg(QString::fromUtf8(usageText)));
@@ -106,10 +180,71 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
         co_return co_await lid(arguments.first() == u"on");
     }
 
-    const QStringList allowed = verb == u"on" || verb == u"off" ? QStringList{ QStringLiteral("--display") }
-        : verb == u"usage"                                      ? QStringList{ QStringLiteral("--json") }
-                                                                : QStringList{};
-    if (verb != u"status" && verb != u"on" && verb != u"off" && verb != u"usage") {
+    if (verb == u"on") {
+        bool display = false;
+        std::optional<qint64> seconds;
+        std::optional<QTime> until;
+        while (!arguments.isEmpty()) {
+            QString option = arguments.takeFirst();
+            QString value;
+            bool hasValue = false;
+            if (const qsizetype equals = option.indexOf(QLatin1Char('=')); equals > 0) {
+                value = option.mid(equals + 1);
+                option.truncate(equals);
+                hasValue = true;
+            }
+            if (option == u"--display" && !hasValue) {
+                display = true;
+                continue;
+            }
+            if (option != u"--for" && option != u"--until") {
+                complain(QStringLiteral("알 수 없는 옵션: %1\n%2").arg(option, QString::fromUtf8(usageText)));
+                co_return usageError;
+            }
+            if (seconds || until) {
+                complain(QStringLiteral("--for와 --until은 한 번만, 둘 중 하나만 쓸 수 있습니다."));
+                co_return usageError;
+            }
+            if (!hasValue) {
+                if (arguments.isEmpty()) {
+                    complain(
+                        QStringLiteral("%1 다음에 값이 와야 합니다.\n%2").arg(option, QString::fromUtf8(usageText)));
+                    co_return usageError;
+                }
+                value = arguments.takeFirst();
+            }
+            if (option == u"--for") {
+                const auto parsed = SessionLength::parseDuration(value);
+                if (!parsed) {
+                    complain(parsed.error());
+                    co_return usageError;
+                }
+                seconds = parsed.value();
+            } else {
+                const auto parsed = SessionLength::parseClockTime(value);
+                if (!parsed) {
+                    complain(parsed.error());
+                    co_return usageError;
+                }
+                until = parsed.value();
+            }
+        }
+        if (!hasSessionBus())
+            co_return noSessionBus;
+        if (seconds)
+            co_return co_await startTimed(display, seconds, std::nullopt);
+        if (until) {
+            const QDateTime end
+                = SessionLength::nextOccurrence(QDateTime::currentDateTimeUtc(), *until, QTimeZone::systemTimeZone());
+            co_return co_await startTimed(display, std::nullopt, end);
+        }
+        co_return co_await switchKinds(true, display);
+    }
+
+    const QStringList allowed = verb == u"off" || verb == u"toggle" ? QStringList{ QStringLiteral("--display") }
+        : verb == u"usage" || verb == u"status"                     ? QStringList{ QStringLiteral("--json") }
+                                                                    : QStringList{};
+    if (verb != u"status" && verb != u"off" && verb != u"toggle" && verb != u"usage") {
         complain(QStringLiteral("알 수 없는 명령: %1\n%2").arg(verb, QString::fromUtf8(usageText)));
         co_return usageError;
     }
@@ -123,10 +258,12 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
         co_return noSessionBus;
     const bool flag = !arguments.isEmpty();
     if (verb == u"status")
-        co_return co_await status();
+        co_return co_await status(flag);
     if (verb == u"usage")
         co_return co_await usage(flag);
-    co_return co_await switchKinds(verb == u"on", flag);
+    if (verb == u"toggle")
+        co_return co_await toggle(flag);
+    co_return co_await switchKinds(false, flag);
 }
 
 bool WakoraCommand::hasSessionBus() const
@@ -194,21 +331,77 @@ QCoro::Task<bool> WakoraCommand::connect()
     co_return m_remote->isAvailable();
 }
 
-QCoro::Task<int> WakoraCommand::status()
+QCoro::Task<int> WakoraCommand::status(bool json)
 {
     bool reached = m_bus.interface()->isServiceRegistered(MenuBarService::machServiceName()).value();
     if (reached)
         reached = co_await connect();
     if (!reached) {
-        say(QStringLiteral("메뉴바 앱이 실행 중이 아닙니다."));
+        if (json)
+            complain(QStringLiteral("메뉴바 앱이 실행 중이 아닙니다."));
+        else
+            say(QStringLiteral("메뉴바 앱이 실행 중이 아닙니다."));
         co_return agentNotRunning;
     }
+    const auto session = co_await m_remote->timedSession();
+    if (!session) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(session.error()));
+        co_return failure;
+    }
+    const auto rules = co_await m_remote->rules();
+    if (!rules) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(rules.error()));
+        co_return failure;
+    }
+    const auto watched = co_await m_remote->whileApplication();
+    if (!watched) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(watched.error()));
+        co_return failure;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const std::optional<QDateTime> endsAt = session.value().endsAt;
+    const qint64 left = endsAt ? std::max<qint64>(now.secsTo(*endsAt), 0) : 0;
+
+    if (json) {
+        QJsonObject timed;
+        if (endsAt) {
+            QJsonArray kinds;
+            if (session.value().kinds & assertionBit(AssertionKind::systemSleep))
+                kinds.append(QStringLiteral("systemSleep"));
+            if (session.value().kinds & assertionBit(AssertionKind::displaySleep))
+                kinds.append(QStringLiteral("displaySleep"));
+            timed = QJsonObject{ { QStringLiteral("kinds"), kinds },
+                { QStringLiteral("endsAt"), referenceSeconds(endsAt) }, { QStringLiteral("remainingSeconds"), left } };
+        }
+        // Times as everywhere in Wakora's JSON: seconds since 2001-01-01 UTC.
+        const QJsonObject object{
+            { QStringLiteral("systemSleep"), m_remote->isEnabled(AssertionKind::systemSleep) },
+            { QStringLiteral("displaySleep"), m_remote->isEnabled(AssertionKind::displaySleep) },
+            { QStringLiteral("activeSince"), referenceSeconds(m_remote->activeSince()) },
+            { QStringLiteral("timedSession"), endsAt ? QJsonValue(timed) : QJsonValue() },
+            { QStringLiteral("rules"),
+                QJsonObject{ { QStringLiteral("onlyOnAC"), rules.value().onlyOnAC },
+                    { QStringLiteral("batteryFloor"), rules.value().batteryFloor },
+                    { QStringLiteral("whileApplication"),
+                        watched.value().application.isEmpty() ? QJsonValue()
+                                                              : QJsonValue(watched.value().application) } } },
+            { QStringLiteral("clamshell"), m_remote->clamshellMode() },
+            { QStringLiteral("agentPID"), m_remote->ownerPID() },
+        };
+        std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).constData(), stdout);
+        std::fputs("\n", stdout);
+        co_return success;
+    }
+
     say(QStringLiteral("잠자기 방지: %1").arg(onOff(m_remote->isEnabled(AssertionKind::systemSleep))));
     say(QStringLiteral("디스플레이 켜 두기: %1").arg(onOff(m_remote->isEnabled(AssertionKind::displaySleep))));
     if (const auto since = m_remote->activeSince()) {
-        const qint64 elapsed = std::max<qint64>(since->secsTo(QDateTime::currentDateTimeUtc()), 0);
+        const qint64 elapsed = std::max<qint64>(since->secsTo(now), 0);
         say(QStringLiteral("켜진 시각: %1 (%2)").arg(since->toLocalTime().toString(Qt::ISODate), duration(elapsed)));
     }
+    if (endsAt)
+        say(QStringLiteral("끝나는 시각: %1 (%2)").arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left)));
+    say(ruleLines(rules.value(), watched.value()));
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
     co_await listInhibitors(m_remote->ownerPID());
@@ -252,6 +445,83 @@ QCoro::Task<int> WakoraCommand::switchKinds(bool enabled, bool display)
             complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
             co_return failure;
         }
+    }
+    co_return success;
+}
+
+QCoro::Task<int> WakoraCommand::toggle(bool display)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    // System sleep decides: a switch flips it, and the display follows.
+    const bool enabled = !m_remote->isEnabled(AssertionKind::systemSleep);
+    const int status = co_await switchKinds(enabled, display);
+    if (status == success)
+        say(QStringLiteral("잠자기 방지: %1").arg(onOff(enabled)));
+    co_return status;
+}
+
+QCoro::Task<int> WakoraCommand::rule(
+    std::optional<bool> onlyOnAC, std::optional<int> batteryFloor, std::optional<QString> application, bool display)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    const auto current = co_await m_remote->rules();
+    if (!current) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(current.error()));
+        co_return failure;
+    }
+    RemoteMenuBar::Rules rules = current.value();
+    if (onlyOnAC || batteryFloor) {
+        if (onlyOnAC)
+            rules.onlyOnAC = *onlyOnAC;
+        if (batteryFloor)
+            rules.batteryFloor = *batteryFloor;
+        const auto stored = co_await m_remote->setRules(rules);
+        if (!stored) {
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(stored.error()));
+            co_return failure;
+        }
+    }
+    if (application) {
+        const qint64 kinds = assertionBit(AssertionKind::systemSleep)
+            | (display ? assertionBit(AssertionKind::displaySleep) : qint64(0));
+        const auto stored = co_await m_remote->setWhileApplication(*application, kinds);
+        if (!stored) {
+            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(stored.error()));
+            co_return failure;
+        }
+    }
+    const auto watched = co_await m_remote->whileApplication();
+    if (!watched) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(watched.error()));
+        co_return failure;
+    }
+    say(ruleLines(rules, watched.value()));
+    co_return success;
+}
+
+QCoro::Task<int> WakoraCommand::startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end)
+{
+    if (!co_await reachAgent())
+        co_return failure;
+    const qint64 kinds
+        = assertionBit(AssertionKind::systemSleep) | (display ? assertionBit(AssertionKind::displaySleep) : qint64(0));
+    Expected<void, QString> started;
+    if (seconds)
+        started = co_await m_remote->startTimedSession(kinds, *seconds);
+    else
+        started = co_await m_remote->startTimedSessionUntil(kinds, *end);
+    if (!started) {
+        complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(started.error()));
+        co_return failure;
+    }
+    const auto session = co_await m_remote->timedSession();
+    if (session && session.value().endsAt) {
+        const QDateTime endsAt = *session.value().endsAt;
+        say(QStringLiteral("잠자기 방지: 켜짐, %1까지 (%2)")
+                .arg(endsAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                    remaining(std::max<qint64>(QDateTime::currentDateTimeUtc().secsTo(endsAt), 0))));
     }
     co_return success;
 }

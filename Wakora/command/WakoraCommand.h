@@ -7,16 +7,26 @@
 
 #include <QCoroTask>
 
+#include <QDateTime>
+
 #include <memory>
+#include <optional>
 
 class RemoteMenuBar;
 
 // The wakora command: the agent's state and switches from a terminal.
 //
-//   wakora status            held kinds, since when, lid-closed mode, agent pid,
+//   wakora status [--json]   held kinds, since when, the timed session's
+//                            remaining time, lid-closed mode, agent pid,
 //                            and who else keeps the machine awake
-//   wakora on [--display]    keep the system (and the display) awake
+//   wakora on [--display] [--for LENGTH | --until HH:MM]
+//                            keep the system (and the display) awake, for a
+//                            while (90m, 2h, 1h30m) or until a clock time
 //   wakora off [--display]   let the system (and the display) sleep again
+//   wakora toggle [--display]
+//                            switch system sleep (and the display) over
+//   wakora rule [ac on|off | battery PERCENT|off | app ID [--display]|off]
+//                            the conditions for keeping the machine awake
 //   wakora lid on|off        keep the machine awake with the lid closed, or not
 //   wakora usage [--json]    the last 7 days
 //   wakora hold [--display] -- COMMAND...
@@ -42,9 +52,15 @@ public:
     QCoro::Task<int> run(QStringList arguments);
 
 private:
-    QCoro::Task<int> status();
+    QCoro::Task<int> status(bool json);
     QCoro::Task<> listInhibitors(qint32 agentPID);
     QCoro::Task<int> switchKinds(bool enabled, bool display);
+    QCoro::Task<int> toggle(bool display);
+    // No change shows the rules; otherwise one of them changes.
+    QCoro::Task<int> rule(std::optional<bool> onlyOnAC, std::optional<int> batteryFloor,
+        std::optional<QString> application, bool display);
+    // A timed session: seconds from now, or an end.
+    QCoro::Task<int> startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end);
     QCoro::Task<int> usage(bool json);
     QCoro::Task<int> lid(bool enabled);
     QCoro::Task<int> hold(bool display, QStringList command);

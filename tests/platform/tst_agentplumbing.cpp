@@ -111,6 +111,33 @@ private Q_SLOTS:
             QCOMPARE(method->inSignature, in);
             QCOMPARE(method->outSignature, out);
         }
+
+        // The timed sessions, a second interface of the same object, named
+        // apart so that a call without an interface name finds one method.
+        const auto sessions = DBusInterfaceDescription::parse(
+            [] {
+                QFile file(QStringLiteral(WAKORA_SOURCE_DIR "/PowerCore/com.quorvel.WakoraApp.MenuBar.Sessions.xml"));
+                return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            }(),
+            QStringLiteral("com.quorvel.WakoraApp.MenuBar.Sessions"));
+        QVERIFY(sessions);
+        const QList<std::tuple<QString, QString, QString>> timed{
+            { QStringLiteral("StartTimedSession"), QStringLiteral("xx"), QStringLiteral("as") },
+            { QStringLiteral("StartTimedSessionUntil"), QStringLiteral("xd"), QStringLiteral("as") },
+            { QStringLiteral("CancelTimedSession"), QString(), QString() },
+            { QStringLiteral("TimedSession"), QString(), QStringLiteral("xd") },
+            { QStringLiteral("Rules"), QString(), QStringLiteral("bi") },
+            { QStringLiteral("SetRules"), QStringLiteral("bi"), QStringLiteral("as") },
+            { QStringLiteral("WhileApplication"), QString(), QStringLiteral("sx") },
+            { QStringLiteral("SetWhileApplication"), QStringLiteral("sx"), QStringLiteral("as") },
+        };
+        for (const auto &[name, in, out] : timed) {
+            const auto *method = sessions.value().method(name);
+            QVERIFY2(method, qPrintable(name));
+            QVERIFY2(!agent.value().method(name), qPrintable(name));
+            QCOMPARE(method->inSignature, in);
+            QCOMPARE(method->outSignature, out);
+        }
     }
 
     void loginItemIsAnAutostartEntry()

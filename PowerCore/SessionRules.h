@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Expected.h"
+
+#include <QString>
+
+#include <optional>
+
+// The conditions the user sets for keeping the machine awake at all: only
+// on mains power, and not below a battery level. Whatever keeps the machine
+// awake (a switch or a timed session) ends when one of them stops holding.
+// Pure: the agent reads the power source and stores the rules.
+class SessionRules
+{
+public:
+    // What the power source says now; absent where it cannot say.
+    struct PowerSource {
+        bool onBattery = false;
+        std::optional<double> percentage;
+    };
+
+    bool onlyOnAC = false;
+    int batteryFloor = 0; // percent; 0 for none
+
+    bool operator==(const SessionRules &) const = default;
+
+    // Keys in the agent's settings.
+    static QString onlyOnACKey() { return QStringLiteral("onlyOnAC"); }
+    static QString batteryFloorKey() { return QStringLiteral("batteryFloor"); }
+
+    // A floor of 0 (none) to 99 percent; 100 would never hold on battery.
+    static bool isValidFloor(int percent) { return percent >= 0 && percent <= 99; }
+    static QString invalidFloor() { return QStringLiteral("Invalid battery level"); }
+
+    // Why the machine may not be kept awake now, in the words of the notice;
+    // absent while every rule holds. On mains power no rule is broken.
+    std::optional<QString> broken(const PowerSource &source) const;
+};

@@ -1,0 +1,214 @@
+#include "FakePowerControl.h"
+#include "PowerController.h"
+#include "TimedSessionController.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimeZone>
+
+// Timed sessions over the real power controller and an in-memory backend,
+// with a clock the test moves.
+class TestTimedSessionController : public QObject
+{
+    Q_OBJECT
+
+    std::shared_ptr<FakePowerControl> control;
+    QDateTime clock;
+    std::unique_ptr<PowerController> power;
+    std::unique_ptr<TimedSessionController> sessions;
+
+    static constexpr qint64 systemOnly = 1;
+    static constexpr qint64 both = 3;
+
+    bool on(AssertionKind kind) const { return power->isEnabled(kind); }
+
+private Q_SLOTS:
+    void init()
+    {
+        control = std::make_shared<FakePowerControl>();
+        clock = QDateTime(QDate(2026, 6, 10), QTime(12, 0), QTimeZone::utc());
+        power = std::make_unique<PowerController>(control, [this] { return clock; });
+        sessions = std::make_unique<TimedSessionController>(power.get(), [this] { return clock; });
+    }
+
+    void cleanup()
+    {
+        sessions.reset();
+        power.reset();
+    }
+
+    void aSessionTurnsOffWhatItTurnedOnWhenItsTimeComes()
+    {
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QSignalSpy changes(sessions.get(), &TimedSessionController::didChange);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(both, 90)), std::nullopt);
+        QVERIFY(on(AssertionKind::systemSleep) && on(AssertionKind::displaySleep));
+        QCOMPARE(sessions->session().endsAt(), clock.addSecs(90));
+        QCOMPARE(changes.count(), 1);
+
+        clock = clock.addSecs(89);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(sessions->session().isRunning());
+        QCOMPARE(control->activeKinds().size(), 2);
+
+        clock = clock.addSecs(1);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(!on(AssertionKind::systemSleep) && !on(AssertionKind::displaySleep));
+        QVERIFY(control->activeKinds().isEmpty());
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(ended.first().first().toLongLong(), both);
+        QCOMPARE(changes.count(), 2);
+
+        // Over is over: a later look ends nothing twice.
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(ended.count(), 1);
+    }
+
+    void aKindThatWasOnAlreadyStaysOn()
+    {
+        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::systemSleep)));
+        QCOMPARE(QCoro::waitFor(sessions->startFor(both, 60)), std::nullopt);
+        QCOMPARE(sessions->session().turnedOn(), qint64(2));
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(on(AssertionKind::systemSleep));
+        QVERIFY(!on(AssertionKind::displaySleep));
+    }
+
+    void aPlainSwitchTakesOverAndCancelsTheTimer()
+    {
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QSignalSpy changes(sessions.get(), &TimedSessionController::didChange);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        // Switching the session's kind off by hand ends the session for good.
+        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
+        QVERIFY(!sessions->session().isRunning());
+        QCOMPARE(changes.count(), 2);
+        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::systemSleep)));
+        clock = clock.addSecs(120);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(on(AssertionKind::systemSleep)); // the user's now, not the timer's
+        QCOMPARE(ended.count(), 0);
+
+        // A switch request that finds the kind as it asked takes over when told.
+        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        sessions->takeOver();
+        clock = clock.addSecs(120);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(on(AssertionKind::systemSleep));
+        QCOMPARE(ended.count(), 0);
+    }
+
+    void aKindTheSessionDoesNotCoverIsLeftAlone()
+    {
+        // The display, turned on by hand or by an application rule, neither
+        // ends a system-sleep session nor goes off with it.
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::displaySleep)));
+        QVERIFY(sessions->session().isRunning());
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!on(AssertionKind::systemSleep));
+        QVERIFY(on(AssertionKind::displaySleep));
+    }
+
+    void aLostInhibitorEndsTheSession()
+    {
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
+        control->lose(1); // the first assertion made: the session's
+        QTRY_VERIFY(!on(AssertionKind::systemSleep));
+        QVERIFY(!sessions->session().isRunning());
+    }
+
+    void cancellingEndsItNowWithoutANotice()
+    {
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(both, 600)), std::nullopt);
+        QCoro::waitFor(sessions->cancel());
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(control->activeKinds().isEmpty());
+        QCOMPARE(ended.count(), 0);
+    }
+
+    void startingAgainMovesTheEnd()
+    {
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        clock = clock.addSecs(30);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 3600)), std::nullopt);
+        QCOMPARE(control->activeKinds().size(), 1); // no second assertion
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(sessions->session().isRunning());
+        // What the first start turned on is still the session's to turn off.
+        clock = clock.addSecs(3600);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!on(AssertionKind::systemSleep));
+    }
+
+    void untilAClockTime()
+    {
+        QCOMPARE(QCoro::waitFor(sessions->startUntil(systemOnly, clock.addSecs(-1))), TimedSession::invalidEndTime());
+        QVERIFY(!on(AssertionKind::systemSleep));
+        const QDateTime end = clock.addSecs(5 * 3600);
+        QCOMPARE(QCoro::waitFor(sessions->startUntil(systemOnly, end)), std::nullopt);
+        QCOMPARE(sessions->session().endsAt(), end);
+        clock = end;
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!on(AssertionKind::systemSleep));
+    }
+
+    void badRequestsChangeNothing()
+    {
+        QSignalSpy changes(sessions.get(), &TimedSessionController::didChange);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(0, 60)), TimedSession::invalidKinds());
+        QCOMPARE(QCoro::waitFor(sessions->startFor(4, 60)), TimedSession::invalidKinds());
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 0)), TimedSession::invalidDuration());
+        QVERIFY(control->activeKinds().isEmpty());
+        QCOMPARE(changes.count(), 0);
+    }
+
+    void aRefusedKindLeavesNothingOnAndNoSession()
+    {
+        control->failCreate(PowerError::assertionCreateFailed(5));
+        QCOMPARE(QCoro::waitFor(sessions->startFor(both, 60)), QStringLiteral("assertionCreateFailed(code: 5)"));
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(control->activeKinds().isEmpty());
+    }
+
+    void aRefusedReleaseAtTheEndStillEndsTheSession()
+    {
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        control->failRelease(PowerError::assertionReleaseFailed(-3));
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        // The kind stays held (the controller says so), the timer is done,
+        // and the next plain switch retries the release.
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(on(AssertionKind::systemSleep));
+        QCOMPARE(ended.count(), 1);
+        control->failRelease();
+        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
+        QVERIFY(control->activeKinds().isEmpty());
+    }
+
+    void theTimerEndsItWithoutAnyoneLooking()
+    {
+        // The real clock and the real timer, over one second.
+        sessions.reset();
+        power = std::make_unique<PowerController>(control);
+        sessions = std::make_unique<TimedSessionController>(power.get());
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 1)), std::nullopt);
+        QVERIFY(on(AssertionKind::systemSleep));
+        QVERIFY(ended.wait(3000));
+        QVERIFY(!on(AssertionKind::systemSleep));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTimedSessionController)
+#include "tst_timedsessioncontroller.moc"
