@@ -6,6 +6,7 @@
 #include "FakeRunningApplications.h"
 #include "HelperRegistration.h"
 #include "MainMenu.h"
+#include "MainViewController.h"
 #include "MainWindowController.h"
 #include "PowerController.h"
 #include "ProgramLocations.h"
@@ -48,6 +49,19 @@ QCoro::Task<> writeOpensAtLogin(std::weak_ptr<RemoteMenuBar> weak, bool enabled)
     co_await remote->setOpensAtLogin(enabled);
 }
 
+// When the agent's timed session ends; invalid while no session runs or the
+// agent cannot say.
+QCoro::Task<QDateTime> readTimedSessionEnd(std::weak_ptr<RemoteMenuBar> weak)
+{
+    const std::shared_ptr<RemoteMenuBar> remote = weak.lock();
+    if (!remote || !remote->isAvailable())
+        co_return QDateTime();
+    const auto answer = co_await remote->timedSession();
+    if (!answer || answer.value().kinds == 0)
+        co_return QDateTime();
+    co_return answer.value().endsAt.value_or(QDateTime());
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
@@ -86,6 +100,10 @@ void AppDelegate::applicationDidFinishLaunching()
     m_mainWindowController = std::make_unique<MainWindowController>(m_powerController, m_statusReader.get(),
         m_clamshellController.get(), m_usage.get(), std::move(options), m_applications.get());
     m_mainWindowController->setMenuBar(m_mainMenu);
+    if (m_remote) {
+        const std::weak_ptr<RemoteMenuBar> weak = m_remote;
+        m_mainWindowController->viewController()->setTimedSessionSource([weak] { return readTimedSessionEnd(weak); });
+    }
 
     m_statusItemController = std::make_unique<StatusItemController>(
         m_powerController, false, m_clamshellController.get(), [this] { present(); },

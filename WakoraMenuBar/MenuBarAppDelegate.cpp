@@ -10,6 +10,7 @@
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
 #include "PowerSourceMonitor.h"
+#include "SessionLength.h"
 #include "SessionNotifier.h"
 #include "SessionRuleKeeper.h"
 #include "StatusItemController.h"
@@ -23,6 +24,7 @@
 #include <QDBusConnectionInterface>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QSettings>
@@ -63,6 +65,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     m_statusItemController = std::make_unique<StatusItemController>(
         m_powerController.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
         [this](const QString &) { openMainApplication(); });
+    offerTimedSessions();
 
     // One directory of applications serves the recorder and the status reader,
     // which matches the desktops' application ids to processes through it.
@@ -126,6 +129,51 @@ void MenuBarAppDelegate::checkIdle()
         qCInfo(lcAgent, "Not wanted at login and nothing needs it: quitting");
         QCoreApplication::quit();
     }
+}
+
+void MenuBarAppDelegate::offerTimedSessions()
+{
+    // The tray's timer keeps the system awake; the display follows its own switch.
+    constexpr qint64 systemSleep = 1;
+    StatusItemController::TimerActions actions;
+    actions.startFor = [this](qint64 seconds) { reportTimedStart(m_timedSessions->startFor(systemSleep, seconds)); };
+    actions.startTyped = [this](const QString &typed) -> QString {
+        if (typed.contains(QLatin1Char(':'))) {
+            const auto time = SessionLength::parseClockTime(typed);
+            if (!time)
+                return time.error();
+            const QDateTime end = SessionLength::nextOccurrence(
+                QDateTime::currentDateTime(), time.value(), QTimeZone::systemTimeZone());
+            reportTimedStart(m_timedSessions->startUntil(systemSleep, end));
+            return QString();
+        }
+        const auto seconds = SessionLength::parseDuration(typed);
+        if (!seconds)
+            return seconds.error();
+        reportTimedStart(m_timedSessions->startFor(systemSleep, seconds.value()));
+        return QString();
+    };
+    actions.cancel = [this] { m_timedSessions->cancel(); };
+    actions.endsAt = [this] { return m_timedSessions->session().endsAt(); };
+    m_statusItemController->setTimerActions(std::move(actions));
+    connect(m_timedSessions.get(), &TimedSessionController::didChange, m_statusItemController.get(),
+        &StatusItemController::sync);
+}
+
+QCoro::Task<> MenuBarAppDelegate::reportTimedStart(QCoro::Task<std::optional<QString>> start)
+{
+    QPointer<MenuBarAppDelegate> self(this);
+    const std::optional<QString> error = co_await std::move(start);
+    if (!self || !error)
+        co_return;
+    qCWarning(lcAgent, "A timed session from the tray did not start: %s", qUtf8Printable(*error));
+    if (!m_options.showsStatusItem)
+        co_return;
+    // Said where it was asked: the tray has no window of its own.
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Wakora"),
+        QCoreApplication::translate("WakoraUI", "잠자기 방지를 켜지 못했습니다. (%1)").arg(*error));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QCoro::Task<> MenuBarAppDelegate::quitWhenReleased()

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class ClamshellController;
 class MenuBarXPCService;
@@ -59,6 +60,9 @@ private Q_SLOTS:
 private:
     void checkIdle();
     void openMainApplication();
+    // The tray's "시간 지정" menu, served by the timed sessions.
+    void offerTimedSessions();
+    QCoro::Task<> reportTimedStart(QCoro::Task<std::optional<QString>> start);
 
     QDBusConnection m_systemBus;
     QDBusConnection m_sessionBus;

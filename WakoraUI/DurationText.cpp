@@ -1,5 +1,7 @@
 #include "DurationText.h"
 
+#include <QCoreApplication>
+
 #include <unicode/measfmt.h>
 #include <unicode/measunit.h>
 #include <unicode/measure.h>
@@ -64,6 +66,14 @@ QString DurationText::hoursAndMinutes(double seconds)
 QString DurationText::minutes(double seconds)
 {
     return format(seconds, false);
+}
+
+QString DurationText::remaining(qint64 seconds)
+{
+    if (seconds < 60)
+        return QCoreApplication::translate("WakoraUI", "%1초 남음").arg(std::max<qint64>(seconds, 0));
+    const qint64 minutes = (seconds + 59) / 60;
+    return QCoreApplication::translate("WakoraUI", "%1 남음").arg(format(double(minutes * 60), true));
 }
 
 QString DurationText::usage(double seconds)

@@ -19,4 +19,8 @@ public:
     // The rule of usage texts: minutes only under an hour (3,600 seconds),
     // hours and minutes from an hour up.
     static QString usage(double seconds);
+    // The time left of a timed session: seconds in its last minute
+    // ("45초 남음"), else hours and minutes rounded up ("1시간 12분 남음"),
+    // so that it never reads less than what is left.
+    static QString remaining(qint64 seconds);
 };

@@ -2,6 +2,7 @@
 
 #include "ClamshellController.h"
 #include "ClamshellPresentation.h"
+#include "DurationText.h"
 #include "FriendlyStatus.h"
 #include "Headline.h"
 #include "PowerSettingRow.h"
@@ -154,8 +155,13 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     m_headerDetail = new QLabel(column);
     m_headerDetail->setObjectName(QStringLiteral("status.detail"));
     useSecondaryColour(m_headerDetail);
+    m_headerRemaining = new QLabel(column);
+    m_headerRemaining->setObjectName(QStringLiteral("status.remaining"));
+    useSecondaryColour(m_headerRemaining);
+    m_headerRemaining->hide();
     texts->addWidget(m_headerTitle);
     texts->addWidget(m_headerDetail);
+    texts->addWidget(m_headerRemaining);
     header->addLayout(texts, 1);
     layout->addLayout(header);
 
@@ -331,6 +337,7 @@ void MainViewController::updateClamshellSection()
 void MainViewController::powerStateChanged()
 {
     syncSwitches();
+    refreshTimedSession();
     if (m_polling)
         startOverview();
 }
@@ -405,11 +412,39 @@ void MainViewController::pollTick()
     refreshOverview(m_pollGeneration);
 }
 
+void MainViewController::setTimedSessionSource(SessionEnd source)
+{
+    m_sessionEnd = std::move(source);
+    refreshTimedSession();
+}
+
+QCoro::Task<> MainViewController::refreshTimedSession()
+{
+    if (!m_sessionEnd)
+        co_return;
+    QPointer<MainViewController> self(this);
+    // Asked of a copy: a refresh may replace or drop the source meanwhile.
+    const SessionEnd source = m_sessionEnd;
+    const QDateTime end = co_await source();
+    if (!self)
+        co_return;
+    const bool shown = end.isValid();
+    if (shown) {
+        const qint64 milliseconds = m_now().msecsTo(end);
+        m_headerRemaining->setText(DurationText::remaining(std::max<qint64>((milliseconds + 999) / 1000, 0)));
+    }
+    if (shown != m_headerRemaining->isVisibleTo(this)) {
+        m_headerRemaining->setVisible(shown);
+        refitWindow();
+    }
+}
+
 QCoro::Task<> MainViewController::refreshOverview(quint64 generation)
 {
     QPointer<MainViewController> self(this);
     updateHeader();
     refreshOpenAtLogin();
+    refreshTimedSession();
     auto result = co_await m_statusReader->assertions();
     if (!self || !m_polling || generation != m_pollGeneration)
         co_return;

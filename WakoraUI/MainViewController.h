@@ -41,6 +41,8 @@ class MainViewController : public QWidget
 
 public:
     using Clock = std::function<QDateTime()>;
+    // When a timed session of the agent's ends; invalid while none runs.
+    using SessionEnd = std::function<QCoro::Task<QDateTime>()>;
 
     // The collaborators must outlive the view. Without `clamshell` there is
     // no lid-closed row, without `usage` no chart is loaded, without
@@ -61,6 +63,9 @@ public:
     // For tests: a shorter polling period and a fixed clock.
     void setPollInterval(std::chrono::milliseconds interval) { m_pollInterval = interval; }
     void setClock(Clock now) { m_now = std::move(now); }
+    // Shows the time left of a timed session beneath the header, asked with
+    // every refresh of the overview.
+    void setTimedSessionSource(SessionEnd source);
 
     // The content height the visible items need, at least 440 points: the
     // left column, and the right one with the status panel's first two
@@ -98,6 +103,7 @@ private:
     QCoro::Task<> openAtLoginToggled(bool enabled);
     QCoro::Task<> clamshellToggled(bool enabled);
     QCoro::Task<> refreshOpenAtLogin();
+    QCoro::Task<> refreshTimedSession();
     QCoro::Task<> refreshOverview(quint64 generation);
     QCoro::Task<> refreshSettings();
     QCoro::Task<> loadUsage();
@@ -127,6 +133,8 @@ private:
     SymbolLabel *m_headerIcon = nullptr;
     QLabel *m_headerTitle = nullptr;
     QLabel *m_headerDetail = nullptr;
+    QLabel *m_headerRemaining = nullptr;
+    SessionEnd m_sessionEnd;
     QWidget *m_noticeStack = nullptr;
     QWidget *m_leftColumn = nullptr;
     bool m_isShowingClamshellError = false;

@@ -4,13 +4,16 @@
 #include "ClamshellPresentation.h"
 #include "PowerToggling.h"
 
+#include "DurationText.h"
 #include "InterfaceLocale.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QInputDialog>
 #include <QLoggingCategory>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 
 Q_LOGGING_CATEGORY(lcStatusItem, "com.quorvel.WakoraApp.StatusItem")
@@ -82,8 +85,8 @@ QIcon StatusItemController::trayIcon(bool awake, bool byName, const QPalette &pa
     return icon;
 }
 
-QString StatusItemController::toolTip(
-    const QStringList &held, const std::optional<QDateTime> &since, const QDate &today)
+QString StatusItemController::toolTip(const QStringList &held, const std::optional<QDateTime> &since,
+    const QDate &today, const std::optional<qint64> &secondsLeft)
 {
     if (held.isEmpty())
         return QStringLiteral("Wakora\n") + tr("Mac이 평소대로 잠듭니다");
@@ -96,6 +99,8 @@ QString StatusItemController::toolTip(
             : dayText(local.date()) + QLatin1Char(' ') + locale.toString(local.time(), QStringLiteral("HH:mm"));
         text += QLatin1Char('\n') + tr("%1부터").arg(time);
     }
+    if (secondsLeft)
+        text += QLatin1Char('\n') + DurationText::remaining(*secondsLeft);
     return text;
 }
 
@@ -232,7 +237,18 @@ void StatusItemController::sync()
         held.append(tr("덮개를 닫아도 유지"));
     const std::optional<QDateTime> since
         = m_powerController && anyEnabled ? m_powerController->activeSince() : std::nullopt;
-    const QString tip = toolTip(held, since, QDate::currentDate());
+    const std::optional<qint64> left = secondsLeft();
+    if (m_timerMenu) {
+        m_timerLeft->setVisible(left.has_value());
+        m_timerCancel->setVisible(left.has_value());
+        if (left)
+            m_timerLeft->setText(DurationText::remaining(*left));
+    }
+    if (left && !m_timerTick.isActive())
+        m_timerTick.start();
+    else if (!left)
+        m_timerTick.stop();
+    const QString tip = toolTip(held, since, QDate::currentDate(), left);
     if (tip != m_statusItem->toolTip())
         m_statusItem->setToolTip(tip);
 
@@ -253,6 +269,87 @@ bool StatusItemController::eventFilter(QObject *watched, QEvent *event)
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
         sync();
     return QObject::eventFilter(watched, event);
+}
+
+std::optional<qint64> StatusItemController::secondsLeft() const
+{
+    if (!m_timer.endsAt)
+        return std::nullopt;
+    const std::optional<QDateTime> end = m_timer.endsAt();
+    if (!end)
+        return std::nullopt;
+    // Rounded up, so the last seconds still read as time left.
+    const qint64 milliseconds = QDateTime::currentDateTimeUtc().msecsTo(*end);
+    return std::max<qint64>((milliseconds + 999) / 1000, 0);
+}
+
+void StatusItemController::setTimerActions(TimerActions actions)
+{
+    m_timer = std::move(actions);
+    if (!m_statusMenu || m_timerMenu)
+        return;
+    m_timerMenu = new QMenu(tr("시간 지정"), m_statusMenu.get());
+    m_timerMenu->setObjectName(QStringLiteral("menu.timer"));
+    const struct {
+        const char *title;
+        qint64 seconds;
+    } presets[]
+        = { { "15분", 15 * 60 }, { "30분", 30 * 60 }, { "1시간", 3600 }, { "2시간", 2 * 3600 }, { "5시간", 5 * 3600 } };
+    for (const auto &preset : presets) {
+        QAction *item = m_timerMenu->addAction(tr(preset.title));
+        item->setObjectName(QStringLiteral("menu.timer.%1").arg(preset.seconds));
+        connect(item, &QAction::triggered, this, [this, seconds = preset.seconds] {
+            if (m_timer.startFor)
+                m_timer.startFor(seconds);
+        });
+    }
+    QAction *typed = m_timerMenu->addAction(tr("직접 입력…"));
+    typed->setObjectName(QStringLiteral("menu.timer.typed"));
+    connect(typed, &QAction::triggered, this, &StatusItemController::askForLength);
+    m_timerMenu->addSeparator();
+    m_timerLeft = m_timerMenu->addAction(QString());
+    m_timerLeft->setObjectName(QStringLiteral("menu.timer.left"));
+    m_timerLeft->setEnabled(false);
+    m_timerCancel = m_timerMenu->addAction(tr("타이머 취소"));
+    m_timerCancel->setObjectName(QStringLiteral("menu.timer.cancel"));
+    connect(m_timerCancel, &QAction::triggered, this, [this] {
+        if (m_timer.cancel)
+            m_timer.cancel();
+    });
+
+    // Before the separator above "창 열기…".
+    QAction *before = nullptr;
+    for (QAction *item : m_statusMenu->actions()) {
+        if (item->isSeparator()) {
+            before = item;
+            break;
+        }
+    }
+    m_statusMenu->insertMenu(before, m_timerMenu);
+
+    m_timerTick.setInterval(std::chrono::seconds(15));
+    connect(&m_timerTick, &QTimer::timeout, this, &StatusItemController::sync);
+    sync();
+}
+
+void StatusItemController::askForLength()
+{
+    // Not modal: the agent goes on serving while the dialog is open.
+    auto *dialog = new QInputDialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setObjectName(QStringLiteral("timer.dialog"));
+    dialog->setWindowTitle(tr("시간 지정"));
+    dialog->setLabelText(tr("얼마 동안, 또는 몇 시까지 깨워 둘까요? (예: 90m, 1h30m, 18:30)"));
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString &text) {
+        if (!m_timer.startTyped)
+            return;
+        if (const QString error = m_timer.startTyped(text.trimmed()); !error.isEmpty()) {
+            auto *box = new QMessageBox(QMessageBox::Warning, tr("시간 지정"), error);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
+    });
+    dialog->open();
 }
 
 void StatusItemController::toggle(QAction *sender)

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -27,6 +28,17 @@ class StatusItemController : public QObject
     Q_OBJECT
 
 public:
+    // What the tray offers of timed sessions, where the process owns them
+    // (the agent): keep the system awake for a while or until a clock time.
+    struct TimerActions {
+        std::function<void(qint64 seconds)> startFor;
+        // A length ("90m", "1h30m") or a clock time ("18:30") as typed;
+        // answers the error to show, empty when the session started.
+        std::function<QString(const QString &typed)> startTyped;
+        std::function<void()> cancel;
+        std::function<std::optional<QDateTime>()> endsAt;
+    };
+
     StatusItemController(PowerToggling *powerController, bool showsStatusItem, ClamshellController *clamshell,
         std::function<void()> onOpenWindow, std::function<void(const QString &)> onError, QObject *parent = nullptr);
     ~StatusItemController() override;
@@ -37,6 +49,8 @@ public:
 
     // The tray icon, when this controller shows one.
     QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
+    // Adds the "시간 지정" submenu to the tray's menu, before "창 열기…".
+    void setTimerActions(TimerActions actions);
     QMenu *statusMenu() const { return m_statusMenu.get(); }
 
     // The name of the symbol the icon currently shows.
@@ -49,7 +63,9 @@ public:
     static QColor trayInk(const QPalette &palette);
     // "Wakora", then what is held (`held`, the switches' names) and the clock
     // time it has been held since, with the day when it is not `today`.
-    static QString toolTip(const QStringList &held, const std::optional<QDateTime> &since, const QDate &today);
+    // The time left of a timed session follows, when one runs.
+    static QString toolTip(const QStringList &held, const std::optional<QDateTime> &since, const QDate &today,
+        const std::optional<qint64> &secondsLeft = std::nullopt);
 
 public Q_SLOTS:
     void sync();
@@ -62,6 +78,8 @@ protected:
 
 private:
     QMenu *buildControlMenu(QWidget *parent);
+    void askForLength();
+    std::optional<qint64> secondsLeft() const;
 
     QPointer<PowerToggling> m_powerController;
     QPointer<ClamshellController> m_clamshell;
@@ -75,4 +93,10 @@ private:
     QString m_iconKey;
     bool m_iconsByName = false;
     QHash<QString, QIcon> m_icons;
+    TimerActions m_timer;
+    QPointer<QMenu> m_timerMenu;
+    QPointer<QAction> m_timerLeft;
+    QPointer<QAction> m_timerCancel;
+    // Counts the time left down while a session runs.
+    QTimer m_timerTick;
 };

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 
 #include <memory>
 
@@ -175,6 +176,35 @@ private Q_SLOTS:
         // Working the focused switch from the keyboard shows it too.
         QTest::keyClick(second, Qt::Key_Space);
         QVERIFY(second->showsFocusRing());
+    }
+
+    void aTimedSessionShowsItsTimeLeftBeneathTheHeader()
+    {
+        auto window = makeWindow(power.get(), true);
+        const QDateTime now(QDate(2026, 12, 9), QTime(16, 0), Qt::UTC);
+        window->viewController()->setClock([now] { return now; });
+        struct Agent {
+            QDateTime end;
+            int asked = 0;
+            QCoro::Task<QDateTime> sessionEnd()
+            {
+                ++asked;
+                // A copy: GCC 12 moves from a member named in co_return.
+                const QDateTime answer = end;
+                co_return answer;
+            }
+        } agent{ now.addSecs(72 * 60 + 30) };
+        window->viewController()->setTimedSessionSource([&agent] { return agent.sessionEnd(); });
+        window->present();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *remaining = child<QLabel>(window.get(), QStringLiteral("status.remaining"));
+        QTRY_VERIFY(remaining->isVisible());
+        QCOMPARE(remaining->text(), QStringLiteral("1시간 13분 남음"));
+        // The session ends: the line goes with the next look.
+        agent.end = QDateTime();
+        const int before = agent.asked;
+        QTRY_VERIFY(agent.asked > before);
+        QTRY_VERIFY(!remaining->isVisible());
     }
 
     void offlineDisablesTheSwitchesAndOffersToStartTheAgent()

@@ -100,6 +100,59 @@ private Q_SLOTS:
         }
     }
 
+    void theTimerMenuStartsShowsAndCancels()
+    {
+        auto controller = std::make_unique<StatusItemController>(
+            power.get(), true, nullptr, [] {}, [](const QString &) {});
+        std::optional<QDateTime> end;
+        QList<qint64> started;
+        QStringList typed;
+        int cancels = 0;
+        controller->setTimerActions({ [&](qint64 seconds) { started.append(seconds); },
+            [&](const QString &text) {
+                typed.append(text);
+                return QString();
+            },
+            [&] { ++cancels; }, [&] { return end; } });
+        QMenu *menu = controller->statusMenu();
+        auto *timer = menu->findChild<QMenu *>(QStringLiteral("menu.timer"));
+        QVERIFY(timer);
+        // Before "창 열기…", after the switches.
+        const QList<QAction *> items = menu->actions();
+        const auto at = [&](const QString &text) {
+            for (qsizetype index = 0; index < items.size(); ++index)
+                if (items.at(index)->text() == text)
+                    return index;
+            return qsizetype(-1);
+        };
+        QVERIFY(at(QStringLiteral("시간 지정")) > at(QStringLiteral("디스플레이 켜 두기")));
+        QVERIFY(at(QStringLiteral("시간 지정")) < at(QStringLiteral("창 열기…")));
+
+        auto *left = timer->findChild<QAction *>(QStringLiteral("menu.timer.left"));
+        auto *cancel = timer->findChild<QAction *>(QStringLiteral("menu.timer.cancel"));
+        QVERIFY(!left->isVisible());
+        QVERIFY(!cancel->isVisible());
+        timer->findChild<QAction *>(QStringLiteral("menu.timer.7200"))->trigger();
+        timer->findChild<QAction *>(QStringLiteral("menu.timer.900"))->trigger();
+        QCOMPARE(started, (QList<qint64>{ 7200, 900 }));
+
+        // A session running: its time left in the menu and the tooltip.
+        menu->findChild<QAction *>(QStringLiteral("menu.systemSleep"))->trigger();
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
+        end = QDateTime::currentDateTimeUtc().addSecs(72 * 60);
+        controller->sync();
+        QVERIFY(left->isVisible());
+        QVERIFY(!left->isEnabled());
+        QCOMPARE(left->text(), QStringLiteral("1시간 12분 남음"));
+        QVERIFY(controller->statusItem()->toolTip().endsWith(QStringLiteral("\n1시간 12분 남음")));
+        cancel->trigger();
+        QCOMPARE(cancels, 1);
+        end.reset();
+        controller->sync();
+        QVERIFY(!left->isVisible());
+        QVERIFY(!controller->statusItem()->toolTip().contains(QStringLiteral("남음")));
+    }
+
     void menuWithoutLidClosedItem()
     {
         auto controller = makeController(false);

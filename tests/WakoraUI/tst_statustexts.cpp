@@ -42,6 +42,18 @@ private Q_SLOTS:
         QCOMPARE(DurationText::usage(std::nan("")), QString());
     }
 
+    void timeLeftNeverReadsLessThanWhatIsLeft()
+    {
+        QCOMPARE(DurationText::remaining(7200), QStringLiteral("2시간 남음"));
+        QCOMPARE(DurationText::remaining(7199), QStringLiteral("2시간 남음"));
+        QCOMPARE(DurationText::remaining(4321), QStringLiteral("1시간 13분 남음"));
+        QCOMPARE(DurationText::remaining(4320), QStringLiteral("1시간 12분 남음"));
+        QCOMPARE(DurationText::remaining(61), QStringLiteral("2분 남음"));
+        QCOMPARE(DurationText::remaining(60), QStringLiteral("1분 남음"));
+        QCOMPARE(DurationText::remaining(59), QStringLiteral("59초 남음"));
+        QCOMPARE(DurationText::remaining(-3), QStringLiteral("0초 남음"));
+    }
+
     void headline()
     {
         const QDateTime now(QDate(2026, 12, 8), QTime(12, 0));

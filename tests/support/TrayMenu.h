@@ -84,6 +84,28 @@ public:
         return entry->properties.value(QStringLiteral("toggle-state")).toInt();
     }
 
+    // Clicks the entry with this label, as the panel does; false when there is none.
+    bool click(const QString &label)
+    {
+        const std::optional<Entry> root = layout();
+        const Entry *entry = root ? findLabel(*root, label) : nullptr;
+        if (!entry)
+            return false;
+        QDBusMessage event = QDBusMessage::createMethodCall(items().last(), QStringLiteral("/MenuBar"),
+            QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"));
+        event << entry->id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+        return m_buses->bus(MockBuses::session).connection().call(event, QDBus::Block, 5000).type()
+            == QDBusMessage::ReplyMessage;
+    }
+
+    // Whether an entry with this label is there and shown.
+    bool shows(const QString &label)
+    {
+        const std::optional<Entry> root = layout();
+        const Entry *entry = root ? findLabel(*root, label) : nullptr;
+        return entry && entry->properties.value(QStringLiteral("visible"), true).toBool();
+    }
+
     static const Entry *findLabel(const Entry &entry, const QString &label)
     {
         if (entry.properties.value(QStringLiteral("label")).toString() == label)

@@ -132,6 +132,40 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(sleepSwitchIs(AccessibleNode::checked, false), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(tray->toggleState(sleepLabel()), std::optional<int>(0), 10000);
     }
+
+    void aTimerFromTheTrayOutlivesTheWindow()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(node(QStringLiteral("다시 켜기"), QStringLiteral("push button")).has_value(), 20000);
+        QString error;
+        QVERIFY2(accessibility->doAction(*node(QStringLiteral("다시 켜기"), QStringLiteral("push button")),
+                     QStringLiteral("Press"), &error),
+            qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(harness->agentOwnsName(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(tray->toggleState(sleepLabel()), std::optional<int>(0), 15000);
+
+        // "시간 지정" → "2시간" in the tray: held, and the time left shows in
+        // the tray's menu and beneath the window's header.
+        QVERIFY(tray->click(QStringLiteral("2시간")));
+        QTRY_VERIFY_WITH_TIMEOUT(inhibitorHeld(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(tray->toggleState(sleepLabel()), std::optional<int>(1), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(tray->shows(QStringLiteral("2시간 남음")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(node(QStringLiteral("2시간 남음"), QStringLiteral("label")).has_value(), 10000);
+
+        // The window quits; the agent keeps the session and says so.
+        windowLog += QString::fromUtf8(endProcess(*window));
+        QVERIFY(inhibitorHeld());
+        QProcess status;
+        status.setProcessEnvironment(harness->environment());
+        status.start(AgentHarness::locations().commandLine(), { QStringLiteral("status") });
+        QVERIFY(status.waitForFinished(20000));
+        const QString said = QString::fromUtf8(status.readAllStandardOutput());
+        QVERIFY2(said.contains(QStringLiteral("남음")), qPrintable(said));
+
+        // "타이머 취소" ends it: what the timer turned on goes off.
+        QVERIFY(tray->click(QStringLiteral("타이머 취소")));
+        QTRY_VERIFY_WITH_TIMEOUT(harness->inhibitors().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!tray->shows(QStringLiteral("타이머 취소")), 10000);
+    }
 };
 
 QTEST_MAIN(TestWindowAndTray)
