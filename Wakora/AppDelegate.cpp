@@ -2,6 +2,7 @@
 
 #include "AutostartLoginItem.h"
 #include "ClamshellController.h"
+#include "ConditionsDialog.h"
 #include "FakePowerControl.h"
 #include "FakeRunningApplications.h"
 #include "HelperRegistration.h"
@@ -21,6 +22,7 @@
 #include "UpdateChecker.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMenuBar>
 
 #include <unistd.h>
@@ -110,6 +112,8 @@ void AppDelegate::applicationDidFinishLaunching()
         [this](const QString &message) { presentError(message); });
     if (m_mainMenu)
         m_statusItemController->addControlMenu(m_mainMenu);
+    if (m_remote)
+        offerConditions();
     present();
 }
 
@@ -146,6 +150,88 @@ void AppDelegate::buildRemote()
     m_applications = std::make_shared<SystemRunningApplications>();
     m_statusReader = std::make_unique<SystemPowerStatus>(
         QDBusConnection::systemBus(), QDBusConnection::sessionBus(), m_applications, locations.pmset());
+}
+
+void AppDelegate::offerConditions()
+{
+    // At the end of the control menu, which the status item controller added.
+    for (QAction *entry : m_mainMenu ? m_mainMenu->actions() : QList<QAction *>()) {
+        if (entry->menu() && entry->text() == QCoreApplication::translate("WakoraUI", "제어")) {
+            entry->menu()->addSeparator();
+            QAction *item = entry->menu()->addAction(QCoreApplication::translate("WakoraUI", "깨워 둘 조건…"));
+            item->setObjectName(QStringLiteral("menu.conditions"));
+            connect(item, &QAction::triggered, this, &AppDelegate::presentConditions);
+        }
+    }
+    // The agent announces a change of its conditions like any other.
+    connect(m_remote.get(), &PowerToggling::didChange, this, [this] { refreshConditions(); });
+    refreshConditions();
+}
+
+QCoro::Task<> AppDelegate::refreshConditions()
+{
+    QPointer<AppDelegate> self(this);
+    const std::shared_ptr<RemoteMenuBar> remote = m_remote;
+    if (!remote || !remote->isAvailable())
+        co_return;
+    const auto rules = co_await remote->rules();
+    if (!self || !rules)
+        co_return;
+    const auto watched = co_await remote->whileApplication();
+    if (!self || !watched)
+        co_return;
+    SessionConditions conditions;
+    conditions.onlyOnAC = rules.value().onlyOnAC;
+    conditions.batteryFloor = rules.value().batteryFloor;
+    conditions.application = watched.value().application;
+    conditions.applicationKeepsDisplay = (watched.value().kinds & 2) != 0;
+    if (m_mainWindowController)
+        m_mainWindowController->viewController()->setConditionsText(conditions.summary());
+    if (m_conditionsDialog && !m_conditionsDialog->isVisible())
+        m_conditionsDialog->setConditions(conditions);
+}
+
+void AppDelegate::presentConditions()
+{
+    if (!m_conditionsDialog) {
+        m_conditionsDialog = new ConditionsDialog(m_mainWindowController.get());
+        connect(m_conditionsDialog, &QDialog::accepted, this, [this] { applyConditions(); });
+    }
+    refreshConditions();
+    m_conditionsDialog->showError(QString());
+    m_conditionsDialog->open();
+}
+
+QCoro::Task<> AppDelegate::applyConditions()
+{
+    QPointer<AppDelegate> self(this);
+    const std::shared_ptr<RemoteMenuBar> remote = m_remote;
+    if (!remote || !m_conditionsDialog)
+        co_return;
+    const SessionConditions wanted = m_conditionsDialog->conditions();
+    auto failed = [this](const QString &error) {
+        if (!m_conditionsDialog)
+            return;
+        m_conditionsDialog->showError(
+            QCoreApplication::translate("WakoraUI", "설정을 변경하지 못했습니다. (%1)").arg(error));
+        m_conditionsDialog->open();
+    };
+    const auto rules = co_await remote->setRules({ wanted.onlyOnAC, wanted.batteryFloor });
+    if (!self)
+        co_return;
+    if (!rules) {
+        failed(rules.error());
+        co_return;
+    }
+    const auto application
+        = co_await remote->setWhileApplication(wanted.application, wanted.applicationKeepsDisplay ? 3 : 1);
+    if (!self)
+        co_return;
+    if (!application) {
+        failed(application.error());
+        co_return;
+    }
+    refreshConditions();
 }
 
 void AppDelegate::applicationWillTerminate()

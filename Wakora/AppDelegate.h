@@ -8,10 +8,13 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <QCoroTask>
+
 #include <memory>
 #include <optional>
 
 class ApplicationInstance;
+class ConditionsDialog;
 class ClamshellController;
 class ClamshellServicing;
 class FakePowerControl;
@@ -56,10 +59,15 @@ public:
 public Q_SLOTS:
     void present();
     void presentError(const QString &message);
+    // "깨워 둘 조건…": the agent's conditions in a dialog of their own.
+    void presentConditions();
 
 private:
     void buildFixtures(const FixtureMode &mode);
     void buildRemote();
+    void offerConditions();
+    QCoro::Task<> refreshConditions();
+    QCoro::Task<> applyConditions();
 
     QStringList m_arguments;
     QPointer<PowerToggling> m_powerController;
@@ -77,4 +85,5 @@ private:
     std::shared_ptr<UsageHistoryReading> m_usage;
     std::shared_ptr<RunningApplicationReading> m_applications;
     QPointer<QMenuBar> m_mainMenu;
+    QPointer<ConditionsDialog> m_conditionsDialog;
 };

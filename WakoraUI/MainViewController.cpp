@@ -162,6 +162,12 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     texts->addWidget(m_headerTitle);
     texts->addWidget(m_headerDetail);
     texts->addWidget(m_headerRemaining);
+    m_headerConditions = new QLabel(column);
+    m_headerConditions->setObjectName(QStringLiteral("status.conditions"));
+    m_headerConditions->setWordWrap(true);
+    useSecondaryColour(m_headerConditions);
+    m_headerConditions->hide();
+    texts->addWidget(m_headerConditions);
     header->addLayout(texts, 1);
     layout->addLayout(header);
 
@@ -416,6 +422,15 @@ void MainViewController::setTimedSessionSource(SessionEnd source)
 {
     m_sessionEnd = std::move(source);
     refreshTimedSession();
+}
+
+void MainViewController::setConditionsText(const QString &text)
+{
+    m_headerConditions->setText(text);
+    if (m_headerConditions->isVisibleTo(this) != !text.isEmpty()) {
+        m_headerConditions->setVisible(!text.isEmpty());
+        refitWindow();
+    }
 }
 
 QCoro::Task<> MainViewController::refreshTimedSession()

@@ -66,6 +66,9 @@ public:
     // Shows the time left of a timed session beneath the header, asked with
     // every refresh of the overview.
     void setTimedSessionSource(SessionEnd source);
+    // The agent's standing conditions in a line beneath the header; hidden
+    // when empty.
+    void setConditionsText(const QString &text);
 
     // The content height the visible items need, at least 440 points: the
     // left column, and the right one with the status panel's first two
@@ -134,6 +137,7 @@ private:
     QLabel *m_headerTitle = nullptr;
     QLabel *m_headerDetail = nullptr;
     QLabel *m_headerRemaining = nullptr;
+    QLabel *m_headerConditions = nullptr;
     SessionEnd m_sessionEnd;
     QWidget *m_noticeStack = nullptr;
     QWidget *m_leftColumn = nullptr;

@@ -207,6 +207,20 @@ private Q_SLOTS:
         QTRY_VERIFY(!remaining->isVisible());
     }
 
+    void theConditionsLineShowsOnlyWhenSet()
+    {
+        auto window = makeWindow(power.get(), true);
+        window->present();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *line = child<QLabel>(window.get(), QStringLiteral("status.conditions"));
+        QVERIFY(!line->isVisible());
+        window->viewController()->setConditionsText(QStringLiteral("전원 연결 시에만"));
+        QVERIFY(line->isVisible());
+        QCOMPARE(line->text(), QStringLiteral("전원 연결 시에만"));
+        window->viewController()->setConditionsText(QString());
+        QVERIFY(!line->isVisible());
+    }
+
     void offlineDisablesTheSwitchesAndOffersToStartTheAgent()
     {
         OfflinePower offline;
