@@ -356,26 +356,8 @@ void RemoteMenuBar::toggleSettled()
 
 QCoro::Task<Expected<void, QString>> RemoteMenuBar::setEnabled(bool enabled, AssertionKind kind)
 {
-    QPointer<RemoteMenuBar> self(this);
     QVariantList arguments{ QVariant::fromValue(qlonglong(rawValue(kind))), QVariant(enabled) };
-    ++m_togglesInFlight;
-    const auto reply = co_await callRaw(QStringLiteral("SetAssertion"), arguments);
-    if (!self)
-        co_return reply ? Expected<void, QString>{} : Unexpected(reply.error());
-    if (!reply) {
-        toggleSettled();
-        co_return Unexpected(reply.error());
-    }
-    // Asked after every notice heard so far, so it answers them all.
-    m_noticeDeferred = false;
-    co_await refresh();
-    if (!self)
-        co_return {};
-    toggleSettled();
-    Q_EMIT didChange();
-    if (const auto failure = failureText(reply.value()))
-        co_return Unexpected(*failure);
-    co_return {};
+    co_return co_await change(QStringLiteral("SetAssertion"), arguments);
 }
 
 QCoro::Task<Expected<void, QString>> RemoteMenuBar::change(QString method, QVariantList arguments)
@@ -389,6 +371,7 @@ QCoro::Task<Expected<void, QString>> RemoteMenuBar::change(QString method, QVari
         toggleSettled();
         co_return Unexpected(reply.error());
     }
+    // Asked after every notice heard so far, so it answers them all.
     m_noticeDeferred = false;
     co_await refresh();
     if (!self)
