@@ -83,15 +83,9 @@ private Q_SLOTS:
         QCOMPARE(harness->inhibitors().size(), 2);
         QTRY_VERIFY(notices.count.load() >= 1);
 
-        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
-        QVERIFY2(output.contains("끝나는 시각: ") && output.contains("초 남음"), output.constData());
-        const QJsonObject during = statusJson();
-        QVERIFY(during.value(u"systemSleep").toBool());
-        const QJsonObject timed = during.value(u"timedSession").toObject();
-        QCOMPARE(timed.value(u"kinds").toArray(),
-            (QJsonArray{ QStringLiteral("systemSleep"), QStringLiteral("displaySleep") }));
-        QVERIFY(timed.value(u"remainingSeconds").toInteger() <= 2);
-
+        // What `status` says during a session is checked on a longer one
+        // below: two more programs may not start within these 2 s on a busy
+        // machine.
         const int noticesBefore = notices.count.load();
         QTRY_VERIFY_WITH_TIMEOUT(harness->inhibitors().isEmpty(), 5000);
         // Clients hear of the end as of any other change.
@@ -111,10 +105,27 @@ private Q_SLOTS:
 
     void aPlainSwitchCancelsTheTimer()
     {
-        QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--for"), QStringLiteral("1h") }), 0);
-        const qint64 remaining = statusJson().value(u"timedSession").toObject().value(u"remainingSeconds").toInteger();
-        QVERIFY2(remaining > 3590 && remaining <= 3600, qPrintable(QString::number(remaining)));
+        QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--display"), QStringLiteral("--for"),
+                     QStringLiteral("1h") }),
+            0);
         QByteArray output;
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
+        QVERIFY2(output.contains("끝나는 시각: ") && output.contains("남음"), output.constData());
+        const QJsonObject during = statusJson();
+        QVERIFY(during.value(u"systemSleep").toBool());
+        const QJsonObject timed = during.value(u"timedSession").toObject();
+        QCOMPARE(timed.value(u"kinds").toArray(),
+            (QJsonArray{ QStringLiteral("systemSleep"), QStringLiteral("displaySleep") }));
+        const qint64 remaining = timed.value(u"remainingSeconds").toInteger();
+        QVERIFY2(remaining > 3590 && remaining <= 3600, qPrintable(QString::number(remaining)));
+        // A plain `off` is the user taking over: both kinds off, no timer.
+        QCOMPARE(harness->wakora({ QStringLiteral("off"), QStringLiteral("--display") }), 0);
+        QVERIFY(harness->inhibitors().isEmpty());
+        QVERIFY(statusJson().value(u"timedSession").isNull());
+
+        QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--for"), QStringLiteral("1h") }), 0);
+        QCOMPARE(harness->inhibitors().size(), 1);
+
         QCOMPARE(harness->wakora({ QStringLiteral("toggle") }, &output), 0);
         QVERIFY2(output.contains("잠자기 방지: 꺼짐"), output.constData());
         QVERIFY(harness->inhibitors().isEmpty());
