@@ -181,7 +181,7 @@ private Q_SLOTS:
     void aTimedSessionShowsItsTimeLeftBeneathTheHeader()
     {
         auto window = makeWindow(power.get(), true);
-        const QDateTime now(QDate(2026, 12, 9), QTime(16, 0), Qt::UTC);
+        const QDateTime now(QDate(2026, 12, 9), QTime(16, 0), QTimeZone::utc());
         window->viewController()->setClock([now] { return now; });
         struct Agent {
             QDateTime end;
