@@ -28,6 +28,17 @@ constexpr qint64 assertionBit(AssertionKind kind)
     return qint64(1) << rawValue(kind);
 }
 
+// In the agent's state, beside the held kinds: a kind asked for that no
+// service holds now (4 system sleep, 8 display sleep).
+constexpr qint64 waitingBit(AssertionKind kind)
+{
+    return assertionBit(kind) << allAssertionKinds.size();
+}
+
+// In the agent's state: the display kind is held by a service that the
+// desktop may not consult before it blanks the screen (16).
+inline constexpr qint64 displayMayBlankBit = qint64(1) << (2 * allAssertionKinds.size());
+
 // The platform-neutral assertion type, e.g. "PreventUserIdleSystemSleep".
 QString assertionType(AssertionKind kind);
 // The name other programs see in their inhibitor lists.

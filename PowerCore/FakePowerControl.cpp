@@ -47,6 +47,16 @@ void FakePowerControl::lose(quint32 id)
     reportLost(id);
 }
 
+void FakePowerControl::setHeld(quint32 id, bool held)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (!m_active.contains(id))
+            return;
+    }
+    reportHeld(id, held);
+}
+
 void FakePowerControl::failCreate(std::optional<PowerError> error)
 {
     QMutexLocker locker(&m_lock);

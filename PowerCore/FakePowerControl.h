@@ -22,6 +22,10 @@ public:
 
     // Ends an assertion as a service going away would, and tells the owner.
     void lose(quint32 id);
+    // Tells the owner that the assertion is held by no service now (false),
+    // or held again (true), as a control that waits for a service does; it
+    // stays active either way.
+    void setHeld(quint32 id, bool held);
 
     // Sets, or with no error clears, the failure every later call returns.
     void failCreate(std::optional<PowerError> error = std::nullopt);

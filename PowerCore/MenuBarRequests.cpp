@@ -12,7 +12,11 @@ MenuBarRequests::State MenuBarRequests::state() const
     for (const AssertionKind kind : allAssertionKinds) {
         if (m_power->isEnabled(kind))
             state.assertions |= assertionBit(kind);
+        else if (m_power->isWaiting(kind))
+            state.assertions |= waitingBit(kind);
     }
+    if (m_power->displayMayBlank())
+        state.assertions |= displayMayBlankBit;
     if (const auto since = m_power->activeSince())
         state.activeSince = double(since->toMSecsSinceEpoch()) / 1000.0;
     return state;

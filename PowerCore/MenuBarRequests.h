@@ -12,7 +12,8 @@ class MenuBarRequests
 {
 public:
     struct State {
-        qint64 assertions = 0; // bit (1 << kind) per held kind
+        // assertionBit() per held kind, waitingBit() per waiting one, and displayMayBlankBit
+        qint64 assertions = 0;
         double activeSince = 0; // seconds since 1970, 0 when idle
 
         bool operator==(const State &) const = default;

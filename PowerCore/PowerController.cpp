@@ -18,6 +18,10 @@ PowerController::PowerController(std::shared_ptr<PowerControlling> control, Cloc
         if (self)
             self->assertionLost(id);
     });
+    m_control->setHoldHandler([self](quint32 id, bool held) {
+        if (self)
+            self->holdChanged(id, held);
+    });
 }
 
 qint32 PowerController::ownerPID() const
@@ -48,7 +52,21 @@ QCoro::Task<Expected<void, PowerError>> PowerController::toggle(bool enabled, As
         co_return gone();
 
     const auto held = m_assertions.constFind(kind);
-    if (held == m_assertions.cend()) {
+    if (held != m_assertions.cend() && enabled && m_unheld.contains(kind)) {
+        // Asked for before, but nothing holds it: ask the services again now
+        // rather than answer success over nothing.
+        const quint32 waiting = held.value();
+        const auto created = co_await control->createAssertion(kind);
+        if (!self)
+            co_return gone();
+        if (!created)
+            co_return Unexpected(created.error());
+        (void)co_await control->releaseAssertion(waiting); // held by nobody: nothing to refuse
+        if (!self)
+            co_return gone();
+        m_assertions.insert(kind, created.value());
+        m_unheld.remove(kind);
+    } else if (held == m_assertions.cend()) {
         if (!enabled)
             co_return {};
         const auto created = co_await control->createAssertion(kind);
@@ -73,6 +91,7 @@ QCoro::Task<Expected<void, PowerError>> PowerController::toggle(bool enabled, As
         if (m_assertions.value(kind) != id)
             co_return {}; // lost while it was being released, and announced then
         m_assertions.remove(kind);
+        m_unheld.remove(kind);
     }
 
     updateActiveSince();
@@ -97,6 +116,7 @@ void PowerController::assertionLost(quint32 id)
             continue;
         qCWarning(lcPowerController, "Assertion %u (%s) ended without being released; the kind is off", id,
             qUtf8Printable(assertionType(entry.key())));
+        m_unheld.remove(entry.key());
         m_assertions.erase(entry);
         updateActiveSince();
         Q_EMIT didChange();
@@ -104,9 +124,36 @@ void PowerController::assertionLost(quint32 id)
     }
 }
 
+void PowerController::holdChanged(quint32 id, bool held)
+{
+    std::optional<AssertionKind> kind;
+    for (auto entry = m_assertions.cbegin(); entry != m_assertions.cend(); ++entry) {
+        if (entry.value() == id)
+            kind = entry.key();
+    }
+    if (!kind || m_unheld.contains(*kind) == !held)
+        return;
+    if (held) {
+        qCInfo(lcPowerController, "Assertion %u (%s) is held again", id, qUtf8Printable(assertionType(*kind)));
+        m_unheld.remove(*kind);
+    } else {
+        qCWarning(lcPowerController, "Assertion %u (%s) is not held by any service; waiting for one", id,
+            qUtf8Printable(assertionType(*kind)));
+        m_unheld.insert(*kind);
+    }
+    updateActiveSince();
+    Q_EMIT didChange();
+}
+
+bool PowerController::displayMayBlank() const
+{
+    return isEnabled(AssertionKind::displaySleep) && m_blankingCheck
+        && m_blankingCheck(m_assertions.value(AssertionKind::displaySleep));
+}
+
 void PowerController::updateActiveSince()
 {
-    if (m_assertions.isEmpty())
+    if (m_assertions.size() == m_unheld.size())
         m_activeSince.reset();
     else if (!m_activeSince)
         m_activeSince = m_now();

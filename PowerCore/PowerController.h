@@ -5,6 +5,7 @@
 #include "TurnQueue.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -19,7 +20,8 @@
 // create two assertions of a kind, and a slow service holding up one kind
 // does not hold up the other.
 // An assertion the control reports lost leaves the kind off, announced like
-// any other change.
+// any other change. One the control reports not held, but keeps asked for,
+// reads as off and waiting (isWaiting) until the control holds it again.
 //
 // Destroying a controller does not release what it holds; its owner awaits
 // releaseAll() before the process ends.
@@ -36,7 +38,17 @@ public:
     bool isAvailable() const override { return true; }
     qint32 ownerPID() const override;
     std::optional<QDateTime> activeSince() const override { return m_activeSince; }
-    bool isEnabled(AssertionKind kind) const override { return m_assertions.contains(kind); }
+    bool isEnabled(AssertionKind kind) const override
+    {
+        return m_assertions.contains(kind) && !m_unheld.contains(kind);
+    }
+    bool isWaiting(AssertionKind kind) const override { return m_unheld.contains(kind); }
+    bool displayMayBlank() const override;
+
+    // Decides, for the display kind's assertion, whether the screen may still
+    // blank while it is held; without one it never does.
+    using BlankingCheck = std::function<bool(quint32 id)>;
+    void setBlankingCheck(BlankingCheck check) { m_blankingCheck = std::move(check); }
     QCoro::Task<Expected<void, QString>> setEnabled(bool enabled, AssertionKind kind) override;
     void reconnect() override { }
 
@@ -57,11 +69,14 @@ public:
 
 private:
     void assertionLost(quint32 id);
+    void holdChanged(quint32 id, bool held);
     void updateActiveSince();
 
     std::shared_ptr<PowerControlling> m_control;
     Clock m_now;
-    QMap<AssertionKind, quint32> m_assertions;
+    QMap<AssertionKind, quint32> m_assertions; // asked for, held or not
+    QSet<AssertionKind> m_unheld; // asked for, but no service holds them now
+    BlankingCheck m_blankingCheck;
     std::optional<QDateTime> m_activeSince;
     std::array<TurnQueue, allAssertionKinds.size()> m_turns;
 };

@@ -15,10 +15,14 @@
 // An implementation whose assertions can end without being released (the
 // service holding one went away and nothing took it again) tells its owner
 // through the loss handler, with the identifier that is no longer held.
+// One that keeps such an identifier asked for, to take it again as soon as
+// a service can, tells through the hold handler instead: held false when
+// nothing holds it any more, true once something does again.
 class PowerControlling
 {
 public:
     using LossHandler = std::function<void(quint32 id)>;
+    using HoldHandler = std::function<void(quint32 id, bool held)>;
 
     virtual ~PowerControlling() = default;
 
@@ -26,6 +30,7 @@ public:
     virtual QCoro::Task<Expected<void, PowerError>> releaseAssertion(quint32 id) = 0;
 
     void setLossHandler(LossHandler handler) { m_lossHandler = std::move(handler); }
+    void setHoldHandler(HoldHandler handler) { m_holdHandler = std::move(handler); }
 
 protected:
     void reportLost(quint32 id) const
@@ -34,6 +39,13 @@ protected:
             m_lossHandler(id);
     }
 
+    void reportHeld(quint32 id, bool held) const
+    {
+        if (m_holdHandler)
+            m_holdHandler(id, held);
+    }
+
 private:
     LossHandler m_lossHandler;
+    HoldHandler m_holdHandler;
 };

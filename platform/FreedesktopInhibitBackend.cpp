@@ -3,8 +3,10 @@
 #include "DBusCalls.h"
 #include "DBusStatus.h"
 #include "InhibitServices.h"
+#include "InhibitorLists.h"
 #include "PowerControlLogging.h"
 
+#include <algorithm>
 #include <cerrno>
 
 FreedesktopInhibitBackend::FreedesktopInhibitBackend(
@@ -38,6 +40,29 @@ QCoro::Task<bool> FreedesktopInhibitBackend::isAnswering(AssertionKind kind)
 std::optional<QString> FreedesktopInhibitBackend::holderName(AssertionKind kind) const
 {
     return serviceFor(kind).name;
+}
+
+QCoro::Task<std::optional<bool>> FreedesktopInhibitBackend::isListed(AssertionKind kind)
+{
+    const QDBusConnection bus = m_bus;
+    const QString reason = assertionName(kind);
+    if (const auto plasma = co_await InhibitorLists::readKde(bus)) {
+        const bool listed = std::any_of(plasma->cbegin(), plasma->cend(), [&](const DesktopInhibitor &inhibitor) {
+            return inhibitor.application == InhibitServices::who && inhibitor.reason == reason;
+        });
+        // Only PowerDevil's own Inhibit is sure to land in its list; a screen
+        // locker of another make may keep the display's to itself.
+        if (listed || kind == AssertionKind::systemSleep)
+            co_return listed;
+        co_return std::nullopt;
+    }
+    if (kind != AssertionKind::systemSleep)
+        co_return std::nullopt;
+    const auto xfce = co_await InhibitorLists::readXfce(bus);
+    if (!xfce)
+        co_return std::nullopt;
+    co_return std::any_of(xfce->cbegin(), xfce->cend(),
+        [](const DesktopInhibitor &inhibitor) { return inhibitor.application == InhibitServices::who; });
 }
 
 QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> FreedesktopInhibitBackend::inhibit(AssertionKind kind)

@@ -18,6 +18,12 @@ public:
     QCoro::Task<bool> isAnswering(AssertionKind kind) override;
     QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> inhibit(AssertionKind kind) override;
     std::optional<QString> holderName(AssertionKind kind) const override;
+    // PowerDevil's list (Plasma, both kinds: its screen locker hands the
+    // screen saver's inhibits to it) or xfce4-power-manager's (system sleep).
+    QCoro::Task<std::optional<bool>> isListed(AssertionKind kind) override;
+    // PowerDevil puts an inhibit into effect, and into its list, only after
+    // five seconds, so that short ones never reach it.
+    std::chrono::milliseconds settleTime() const override { return std::chrono::milliseconds(6000); }
 
     // The service, object and interface each kind goes to.
     static CookieInhibitor::Service serviceFor(AssertionKind kind);

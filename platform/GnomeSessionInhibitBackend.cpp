@@ -3,8 +3,10 @@
 #include "DBusCalls.h"
 #include "DBusStatus.h"
 #include "InhibitServices.h"
+#include "InhibitorLists.h"
 #include "PowerControlLogging.h"
 
+#include <algorithm>
 #include <cerrno>
 
 GnomeSessionInhibitBackend::GnomeSessionInhibitBackend(
@@ -23,6 +25,17 @@ QCoro::Task<bool> GnomeSessionInhibitBackend::isAnswering(AssertionKind)
 std::optional<QString> GnomeSessionInhibitBackend::holderName(AssertionKind) const
 {
     return QString(InhibitServices::gnomeSessionService);
+}
+
+QCoro::Task<std::optional<bool>> GnomeSessionInhibitBackend::isListed(AssertionKind kind)
+{
+    const auto listed = co_await InhibitorLists::readGnomeSession(m_bus);
+    if (!listed)
+        co_return std::nullopt;
+    const QString item = kind == AssertionKind::systemSleep ? QStringLiteral("sleep") : QStringLiteral("idle");
+    co_return std::any_of(listed->cbegin(), listed->cend(), [&](const DesktopInhibitor &inhibitor) {
+        return inhibitor.application == InhibitServices::appID && inhibitor.type.split(u':').contains(item);
+    });
 }
 
 QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> GnomeSessionInhibitBackend::inhibit(AssertionKind kind)

@@ -17,6 +17,8 @@ public:
     QCoro::Task<bool> isAnswering(AssertionKind kind) override;
     QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> inhibit(AssertionKind kind) override;
     std::optional<QString> holderName(AssertionKind kind) const override;
+    // GetInhibitors lists our app id with the kind's flag.
+    QCoro::Task<std::optional<bool>> isListed(AssertionKind kind) override;
 
 private:
     QDBusConnection m_bus;

@@ -37,4 +37,17 @@ public:
     // bus, or a new owner takes it (the service restarted), the inhibit is
     // gone. Absent when the inhibit outlives the service.
     virtual std::optional<QString> holderName(AssertionKind kind) const = 0;
+
+    // The bus name (on bus()) whose arrival means the service may take the
+    // kind now; the holder's name unless the two differ.
+    virtual std::optional<QString> serviceName(AssertionKind kind) const { return holderName(kind); }
+
+    // Whether the service's own list shows our inhibit of the kind. Absent
+    // when the service keeps no list we can read, or gave no usable answer:
+    // only a list that answers without us proves the inhibit is not there.
+    virtual QCoro::Task<std::optional<bool>> isListed(AssertionKind kind);
+
+    // How long the service may take after granting an inhibit before its
+    // list shows it.
+    virtual std::chrono::milliseconds settleTime() const { return {}; }
 };

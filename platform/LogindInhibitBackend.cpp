@@ -3,8 +3,10 @@
 #include "DBusCalls.h"
 #include "DBusStatus.h"
 #include "InhibitServices.h"
+#include "InhibitorLists.h"
 #include "PowerControlLogging.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -50,6 +52,24 @@ QCoro::Task<bool> LogindInhibitBackend::isAnswering(AssertionKind)
         co_return true;
     // Not running: the bus may start it on demand (rare enough not to keep).
     co_return co_await DBusCalls::isActivatable(bus, InhibitServices::logindService, timeout);
+}
+
+std::optional<QString> LogindInhibitBackend::serviceName(AssertionKind) const
+{
+    return QString(InhibitServices::logindService);
+}
+
+QCoro::Task<std::optional<bool>> LogindInhibitBackend::isListed(AssertionKind kind)
+{
+    const QString reason = assertionName(kind);
+    const QString item = kind == AssertionKind::systemSleep ? QStringLiteral("sleep") : QStringLiteral("idle");
+    const auto answer = co_await InhibitorLists::readLogind(m_bus);
+    if (!answer.answered)
+        co_return std::nullopt;
+    // Our name and the kind's reason single the lock out.
+    co_return std::any_of(answer.inhibitors.cbegin(), answer.inhibitors.cend(), [&](const LogindInhibitor &lock) {
+        return lock.who == InhibitServices::who && lock.why == reason && lock.what.split(u':').contains(item);
+    });
 }
 
 QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> LogindInhibitBackend::inhibit(AssertionKind kind)

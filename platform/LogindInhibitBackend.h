@@ -21,6 +21,9 @@ public:
     QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> inhibit(AssertionKind kind) override;
     // logind keeps its locks across its own restarts.
     std::optional<QString> holderName(AssertionKind) const override { return std::nullopt; }
+    std::optional<QString> serviceName(AssertionKind) const override;
+    // ListInhibitors shows our lock with the kind's reason.
+    QCoro::Task<std::optional<bool>> isListed(AssertionKind kind) override;
 
     // The mode the last lock was taken in; empty before the first.
     QString mode() const { return m_state->mode; }

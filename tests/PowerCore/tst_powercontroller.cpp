@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <cerrno>
 #include <chrono>
 
 // A backend that answers only after a while, as a desktop service on a busy
@@ -262,6 +263,65 @@ private Q_SLOTS:
         // Turning it on again takes a fresh assertion.
         QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
         QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
+    }
+
+    // No service holds the kind for now: it reads off, the awake period
+    // ends, and it comes back by itself; the user's word still counts.
+    void aKindNoServiceHoldsWaitsAndComesBack()
+    {
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::displaySleep)));
+        QSignalSpy changes(controller.get(), &PowerToggling::didChange);
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not held by any service")));
+        control->setHeld(1, false);
+        QCOMPARE(changes.size(), 1);
+        QVERIFY(!controller->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(controller->isWaiting(AssertionKind::systemSleep));
+        QVERIFY(controller->isAskedFor(AssertionKind::systemSleep));
+        QVERIFY(!controller->isWaiting(AssertionKind::displaySleep));
+        QVERIFY(controller->activeSince()); // the display still holds the awake period
+        control->setHeld(1, false); // said twice: nothing new
+        QCOMPARE(changes.size(), 1);
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not held by any service")));
+        control->setHeld(2, false);
+        QVERIFY(!controller->activeSince()); // nothing is held: not awake
+        clock = clock.addSecs(60);
+        control->setHeld(2, true);
+        QCOMPARE(changes.size(), 3);
+        QVERIFY(controller->isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(controller->activeSince(), clock); // a new awake period
+
+        // Switching a waiting kind on asks the services again, under a fresh
+        // assertion; the waiting one is given back.
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(!controller->isWaiting(AssertionKind::systemSleep));
+        QCOMPARE(control->activeKinds().size(), 2);
+        control->setHeld(1, true); // the old one, given back: nothing changes
+        QCOMPARE(changes.size(), 4);
+
+        // And switching a waiting kind off ends it for good.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not held by any service")));
+        control->setHeld(2, false);
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::displaySleep)));
+        QVERIFY(!controller->isAskedFor(AssertionKind::displaySleep));
+        QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
+    }
+
+    void aFailedRetryOfAWaitingKindKeepsItWaiting()
+    {
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not held by any service")));
+        control->setHeld(1, false);
+        control->failCreate(PowerError::assertionCreateFailed(-ENOENT));
+        const auto again = QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep));
+        QVERIFY(!again);
+        QCOMPARE(again.error(), PowerError::assertionCreateFailed(-ENOENT));
+        QVERIFY(controller->isWaiting(AssertionKind::systemSleep));
+        control->setHeld(1, true);
+        QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
     }
 };
 

@@ -335,7 +335,7 @@ private Q_SLOTS:
         QTRY_VERIFY(logindHoldsNothing(logind));
     }
 
-    void aHolderThatLeavesWithNothingToReplaceItTurnsTheKindOff()
+    void aHolderThatLeavesWithNothingToReplaceItWaitsForAService()
     {
         DBusMock *power = startCookieService(*buses, powerService, powerPath, powerInterface, &error);
         QVERIFY2(power, qPrintable(error));
@@ -345,15 +345,116 @@ private Q_SLOTS:
         QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
         QCOMPARE(changes.size(), 1);
 
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ended without being released")));
         buses->removeMock(power);
         QTRY_COMPARE(changes.size(), 2);
+        // Not "on" over nothing, and not forgotten either.
         QVERIFY(!controller.isEnabled(AssertionKind::systemSleep));
+        QVERIFY(controller.isWaiting(AssertionKind::systemSleep));
         QVERIFY(!controller.activeSince());
         // Turning it on again asks again, and fails plainly with nothing there.
         const auto again = QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep));
         QVERIFY(!again);
         QCOMPARE(again.error(), PowerError::assertionCreateFailed(-ENOENT));
+        QVERIFY(controller.isWaiting(AssertionKind::systemSleep));
+
+        // The service comes back: the kind is held there again, unasked.
+        DBusMock *back = startCookieService(*buses, powerService, powerPath, powerInterface, &error);
+        QVERIFY2(back, qPrintable(error));
+        QTRY_VERIFY(controller.isEnabled(AssertionKind::systemSleep));
+        QCOMPARE(heldBy(back, powerInterface).size(), 1);
+        QVERIFY(controller.activeSince());
+        QVERIFY(QCoro::waitFor(controller.toggle(false, AssertionKind::systemSleep)));
+        QTRY_VERIFY(heldBy(back, powerInterface).isEmpty());
+    }
+
+    void aWaitingKindSwitchedOffStaysOffWhenAServiceAppears()
+    {
+        DBusMock *power = startCookieService(*buses, powerService, powerPath, powerInterface, &error);
+        QVERIFY2(power, qPrintable(error));
+        auto control = newControl();
+        PowerController controller(control);
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
+        buses->removeMock(power);
+        QTRY_VERIFY(controller.isWaiting(AssertionKind::systemSleep));
+        QVERIFY(QCoro::waitFor(controller.toggle(false, AssertionKind::systemSleep)));
+        QVERIFY(!controller.isAskedFor(AssertionKind::systemSleep));
+
+        DBusMock *back = startCookieService(*buses, powerService, powerPath, powerInterface, &error);
+        QVERIFY2(back, qPrintable(error));
+        QTest::qWait(500);
+        QVERIFY(heldBy(back, powerInterface).isEmpty());
+        QVERIFY(!controller.isEnabled(AssertionKind::systemSleep));
+    }
+
+    // gnome-session starts after the agent (or comes back after a restart):
+    // the hold moves from logind to it, taken there before logind's lock is
+    // given back.
+    void aBetterServiceThatAppearsTakesTheHoldOver()
+    {
+        DBusMock *logind = startLogind(*buses, &error);
+        QVERIFY2(logind, qPrintable(error));
+        auto control = newControl();
+        PowerController controller(control);
+        QSignalSpy changes(&controller, &PowerToggling::didChange);
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::displaySleep)));
+        QCOMPARE(logindInhibitors(logind)->size(), 2);
+
+        int logindLocksWhenTaken = -1;
+        connect(control.get(), &InhibitorPowerControl::retaken, this, [&](quint32, const QString &backend) {
+            if (backend == gnomeSessionService && logindLocksWhenTaken < 0)
+                logindLocksWhenTaken = int(logindInhibitors(logind).value_or(QList<LogindInhibitor>{}).size());
+        });
+        DBusMock *gnome = startGnomeSession(*buses, &error);
+        QVERIFY2(gnome, qPrintable(error));
+        QTRY_COMPARE(heldBy(gnome, gnomeSessionInterface).size(), 2);
+        QTRY_VERIFY(logindHoldsNothing(logind));
+        QVERIFY2(logindLocksWhenTaken > 0, "logind's lock was given back before the session manager held the kind");
+        // The switches never moved.
+        QVERIFY(controller.isEnabled(AssertionKind::systemSleep));
+        QVERIFY(controller.isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(changes.size(), 2);
+
+        QCoro::waitFor(controller.releaseAll());
+        QTRY_VERIFY(heldBy(gnome, gnomeSessionInterface).isEmpty());
+        QVERIFY(logindHoldsNothing(logind));
+    }
+
+    // A service that grants an inhibit it then does not list (a desktop that
+    // dropped it, or answered success without taking it): the next service
+    // of the chain holds the kind. Checked after each take and after each
+    // resume from sleep.
+    void aHoldItsServiceDoesNotListMovesToTheNextService()
+    {
+        DBusMock *logind = startLogind(*buses, &error);
+        QVERIFY2(logind, qPrintable(error));
+        DBusMock *gnome = startGnomeSession(*buses, &error);
+        QVERIFY2(gnome, qPrintable(error));
+        auto control = newControl();
+        PowerController controller(control);
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::systemSleep)));
+        QCOMPARE(heldBy(gnome, gnomeSessionInterface).size(), 1);
+        QTest::qWait(300); // its list cannot be read: it is taken at its word
+        QCOMPARE(control->backendOf(1), gnomeSessionService);
+
+        // From now on its list answers, without us in it; a resume makes the agent look.
+        QVERIFY(gnome->addMethod(gnomeSessionInterface, QStringLiteral("GetInhibitors"), QString(),
+            QStringLiteral("ao"), QStringLiteral("ret = dbus.Array([], signature='o')")));
+        QVERIFY(
+            logind
+                ->mockCall(QStringLiteral("EmitSignal"),
+                    { logindInterface, QStringLiteral("PrepareForSleep"), QStringLiteral("b"), QVariantList{ false } })
+                .type()
+            == QDBusMessage::ReplyMessage);
+        QTRY_COMPARE(control->backendOf(1), QStringLiteral("logind"));
+        QTRY_VERIFY(heldBy(gnome, gnomeSessionInterface).isEmpty());
+        QVERIFY(controller.isEnabled(AssertionKind::systemSleep));
+
+        // A new take is checked at once.
+        QVERIFY(QCoro::waitFor(controller.toggle(true, AssertionKind::displaySleep)));
+        QTRY_COMPARE(logindInhibitors(logind)->size(), 2);
+        QCoro::waitFor(controller.releaseAll());
+        QTRY_VERIFY(logindHoldsNothing(logind));
     }
 
     void nothingReachableLeavesTheControllerOff()

@@ -1,0 +1,6 @@
+#include "InhibitBackend.h"
+
+QCoro::Task<std::optional<bool>> InhibitBackend::isListed(AssertionKind)
+{
+    co_return std::nullopt;
+}
