@@ -58,6 +58,8 @@ public:
     qint32 ownerPID() const override { return m_ownerPID; }
     std::optional<QDateTime> activeSince() const override { return m_activeSince; }
     bool isEnabled(AssertionKind kind) const override;
+    bool isWaiting(AssertionKind kind) const override { return (m_mask & waitingBit(kind)) != 0; }
+    bool displayMayBlank() const override { return (m_mask & displayMayBlankBit) != 0; }
     QCoro::Task<Expected<void, QString>> setEnabled(bool enabled, AssertionKind kind) override;
     void reconnect() override;
 

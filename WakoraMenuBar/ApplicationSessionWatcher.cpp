@@ -92,7 +92,7 @@ QCoro::Task<> ApplicationSessionWatcher::check()
         qCInfo(
             lcApplicationSession, "%s runs: keeping kinds %lld on", qUtf8Printable(m_rule.application), m_rule.kinds);
         for (const AssertionKind kind : allAssertionKinds) {
-            if (!(m_rule.kinds & assertionBit(kind)) || !power || power->isEnabled(kind))
+            if (!(m_rule.kinds & assertionBit(kind)) || !power || power->isAskedFor(kind))
                 continue;
             const auto result = co_await power->setEnabled(true, kind);
             if (!self)
@@ -121,7 +121,7 @@ QCoro::Task<> ApplicationSessionWatcher::turnOff(qint64 kinds)
     QPointer<ApplicationSessionWatcher> self(this);
     for (const AssertionKind kind : allAssertionKinds) {
         const QPointer<PowerToggling> power = m_power;
-        if (!(kinds & assertionBit(kind)) || !power || !power->isEnabled(kind))
+        if (!(kinds & assertionBit(kind)) || !power || !power->isAskedFor(kind))
             continue;
         const auto result = co_await power->setEnabled(false, kind);
         if (!self)

@@ -19,6 +19,7 @@
 #include "TimedSessionController.h"
 #include "UsageRecorder.h"
 #include "UsageStore.h"
+#include "X11ScreenSaverSuspension.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -39,8 +40,8 @@ MenuBarAppDelegate::MenuBarAppDelegate(
     , m_sessionBus(sessionBus)
     , m_locations(std::move(locations))
     , m_options(std::move(options))
-    , m_powerController(
-          std::make_unique<PowerController>(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus)))
+    , m_powerControl(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus))
+    , m_powerController(std::make_unique<PowerController>(m_powerControl))
     , m_timedSessions(std::make_unique<TimedSessionController>(m_powerController.get()))
     , m_sessionNotifier(std::make_unique<SessionNotifier>(m_timedSessions.get(), sessionBus))
     , m_ruleKeeper(
@@ -66,6 +67,16 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
         m_powerController.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
         [this](const QString &) { openMainApplication(); });
     offerTimedSessions();
+
+    // On X11 the server's own blanking is held off with the display kind.
+    // Elsewhere a display kind that only logind holds is said to be unsure:
+    // few compositors outside GNOME and Plasma consult logind's idle lock.
+    m_screenSaver = std::make_unique<X11ScreenSaverSuspension>(X11ScreenSaverSuspension::forApplication());
+    connect(m_powerController.get(), &PowerToggling::didChange, this,
+        [this] { m_screenSaver->setSuspended(m_powerController->isEnabled(AssertionKind::displaySleep)); });
+    m_powerController->setBlankingCheck([this](quint32 id) {
+        return !m_screenSaver->isAvailable() && m_powerControl->backendOf(id) == QLatin1String("logind");
+    });
 
     // One directory of applications serves the recorder and the status reader,
     // which matches the desktops' application ids to processes through it.

@@ -11,6 +11,7 @@
 #include <optional>
 
 class ClamshellController;
+class InhibitorPowerControl;
 class MenuBarXPCService;
 class PowerController;
 class SessionNotifier;
@@ -19,6 +20,7 @@ class ApplicationSessionWatcher;
 class StatusItemController;
 class TimedSessionController;
 class UsageRecorder;
+class X11ScreenSaverSuspension;
 
 // Builds the agent in its start-up order, checks once whether anyone wants
 // it, and gives back the assertions when it ends.
@@ -68,7 +70,9 @@ private:
     QDBusConnection m_sessionBus;
     ProgramLocations m_locations;
     Options m_options;
+    std::shared_ptr<InhibitorPowerControl> m_powerControl;
     std::unique_ptr<PowerController> m_powerController;
+    std::unique_ptr<X11ScreenSaverSuspension> m_screenSaver;
     std::unique_ptr<TimedSessionController> m_timedSessions;
     std::unique_ptr<SessionNotifier> m_sessionNotifier;
     std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;

@@ -78,7 +78,7 @@ QCoro::Task<> SessionRuleKeeper::apply()
     if (m_applying || !power || !m_monitor)
         co_return;
     const bool held = std::any_of(allAssertionKinds.cbegin(), allAssertionKinds.cend(),
-        [&power](AssertionKind kind) { return power->isEnabled(kind); });
+        [&power](AssertionKind kind) { return power->isAskedFor(kind); });
     const std::optional<QString> reason = m_rules.broken(m_monitor->source());
     if (!held || !reason)
         co_return;
@@ -87,7 +87,7 @@ QCoro::Task<> SessionRuleKeeper::apply()
     m_applying = true;
     qCInfo(lcRules, "%s Turning everything off", qUtf8Printable(*reason));
     for (const AssertionKind kind : allAssertionKinds) {
-        if (!power || !power->isEnabled(kind))
+        if (!power || !power->isAskedFor(kind))
             continue;
         const auto result = co_await power->setEnabled(false, kind);
         if (!self)

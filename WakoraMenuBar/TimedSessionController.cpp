@@ -57,7 +57,7 @@ QCoro::Task<std::optional<QString>> TimedSessionController::start(qint64 kinds, 
             failure = endingText();
             break;
         }
-        if (!(kinds & assertionBit(kind)) || power->isEnabled(kind))
+        if (!(kinds & assertionBit(kind)) || power->isAskedFor(kind))
             continue;
         const auto result = co_await power->setEnabled(true, kind);
         if (!self)
@@ -86,7 +86,7 @@ QCoro::Task<bool> TimedSessionController::turnOff(qint64 kinds)
     bool allOff = true;
     for (const AssertionKind kind : allAssertionKinds) {
         const QPointer<PowerToggling> power = m_power;
-        if (!(kinds & assertionBit(kind)) || !power || !power->isEnabled(kind))
+        if (!(kinds & assertionBit(kind)) || !power || !power->isAskedFor(kind))
             continue;
         const auto result = co_await power->setEnabled(false, kind);
         if (!self)
@@ -148,7 +148,7 @@ void TimedSessionController::powerChanged()
     if (!power || !m_session.isRunning())
         return;
     for (const AssertionKind kind : allAssertionKinds) {
-        if ((m_session.kinds() & assertionBit(kind)) && !power->isEnabled(kind)) {
+        if ((m_session.kinds() & assertionBit(kind)) && !power->isAskedFor(kind)) {
             takeOver();
             return;
         }

@@ -5,6 +5,7 @@
 #include "DurationText.h"
 #include "FriendlyStatus.h"
 #include "Headline.h"
+#include "HoldNotices.h"
 #include "PowerSettingRow.h"
 #include "PowerStatusReading.h"
 #include "PowerToggling.h"
@@ -168,6 +169,11 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     useSecondaryColour(m_headerConditions);
     m_headerConditions->hide();
     texts->addWidget(m_headerConditions);
+    m_headerHolds = new QLabel(column);
+    m_headerHolds->setObjectName(QStringLiteral("status.holds"));
+    m_headerHolds->setWordWrap(true);
+    m_headerHolds->hide();
+    texts->addWidget(m_headerHolds);
     header->addLayout(texts, 1);
     layout->addLayout(header);
 
@@ -315,6 +321,9 @@ void MainViewController::updateHeader()
     m_headerDetail->setVisible(headline.detail.has_value());
     if (m_headerIcon->symbol() != headline.symbol)
         m_headerIcon->setSymbol(headline.symbol);
+    const QStringList holds = m_powerController ? HoldNotices::of(*m_powerController) : QStringList();
+    m_headerHolds->setText(holds.join(QLatin1Char('\n')));
+    m_headerHolds->setVisible(!holds.isEmpty());
 }
 
 void MainViewController::updateClamshellSection()

@@ -138,6 +138,7 @@ private:
     QLabel *m_headerDetail = nullptr;
     QLabel *m_headerRemaining = nullptr;
     QLabel *m_headerConditions = nullptr;
+    QLabel *m_headerHolds = nullptr; // a kind asked for that nothing holds
     SessionEnd m_sessionEnd;
     QWidget *m_noticeStack = nullptr;
     QWidget *m_leftColumn = nullptr;

@@ -5,6 +5,7 @@
 #include "PowerToggling.h"
 
 #include "DurationText.h"
+#include "HoldNotices.h"
 #include "InterfaceLocale.h"
 
 #include <QApplication>
@@ -86,10 +87,11 @@ QIcon StatusItemController::trayIcon(bool awake, bool byName, const QPalette &pa
 }
 
 QString StatusItemController::toolTip(const QStringList &held, const std::optional<QDateTime> &since,
-    const QDate &today, const std::optional<qint64> &secondsLeft)
+    const QDate &today, const std::optional<qint64> &secondsLeft, const QStringList &notices)
 {
+    const QString tail = notices.isEmpty() ? QString() : QLatin1Char('\n') + notices.join(QLatin1Char('\n'));
     if (held.isEmpty())
-        return QStringLiteral("Wakora\n") + tr("Mac이 평소대로 잠듭니다");
+        return QStringLiteral("Wakora\n") + tr("Mac이 평소대로 잠듭니다") + tail;
     QString text = QStringLiteral("Wakora\n") + held.join(QStringLiteral(", "));
     if (since) {
         const QDateTime local = since->toLocalTime();
@@ -101,7 +103,7 @@ QString StatusItemController::toolTip(const QStringList &held, const std::option
     }
     if (secondsLeft)
         text += QLatin1Char('\n') + DurationText::remaining(*secondsLeft);
-    return text;
+    return text + tail;
 }
 
 StatusItemController::StatusItemController(PowerToggling *powerController, bool showsStatusItem,
@@ -248,7 +250,8 @@ void StatusItemController::sync()
         m_timerTick.start();
     else if (!left)
         m_timerTick.stop();
-    const QString tip = toolTip(held, since, QDate::currentDate(), left);
+    const QStringList notices = m_powerController ? HoldNotices::of(*m_powerController) : QStringList();
+    const QString tip = toolTip(held, since, QDate::currentDate(), left, notices);
     if (tip != m_statusItem->toolTip())
         m_statusItem->setToolTip(tip);
 

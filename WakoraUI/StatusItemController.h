@@ -63,9 +63,10 @@ public:
     static QColor trayInk(const QPalette &palette);
     // "Wakora", then what is held (`held`, the switches' names) and the clock
     // time it has been held since, with the day when it is not `today`.
-    // The time left of a timed session follows, when one runs.
+    // The time left of a timed session follows, when one runs, then any
+    // notice of a kind asked for that nothing holds.
     static QString toolTip(const QStringList &held, const std::optional<QDateTime> &since, const QDate &today,
-        const std::optional<qint64> &secondsLeft = std::nullopt);
+        const std::optional<qint64> &secondsLeft = std::nullopt, const QStringList &notices = {});
 
 public Q_SLOTS:
     void sync();

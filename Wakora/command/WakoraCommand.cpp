@@ -2,6 +2,7 @@
 
 #include "FriendlyStatus.h"
 #include "HelperRegistration.h"
+#include "HoldNotices.h"
 #include "InterfaceLocale.h"
 #include "MenuBarService.h"
 #include "ReferenceDate.h"
@@ -377,6 +378,10 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         const QJsonObject object{
             { QStringLiteral("systemSleep"), m_remote->isEnabled(AssertionKind::systemSleep) },
             { QStringLiteral("displaySleep"), m_remote->isEnabled(AssertionKind::displaySleep) },
+            // Asked for, but no service holds them now: they come back on their own.
+            { QStringLiteral("waiting"),
+                QJsonObject{ { QStringLiteral("systemSleep"), m_remote->isWaiting(AssertionKind::systemSleep) },
+                    { QStringLiteral("displaySleep"), m_remote->isWaiting(AssertionKind::displaySleep) } } },
             { QStringLiteral("activeSince"), referenceSeconds(m_remote->activeSince()) },
             { QStringLiteral("timedSession"), endsAt ? QJsonValue(timed) : QJsonValue() },
             { QStringLiteral("rules"),
@@ -395,6 +400,8 @@ QCoro::Task<int> WakoraCommand::status(bool json)
 
     say(QStringLiteral("잠자기 방지: %1").arg(onOff(m_remote->isEnabled(AssertionKind::systemSleep))));
     say(QStringLiteral("디스플레이 켜 두기: %1").arg(onOff(m_remote->isEnabled(AssertionKind::displaySleep))));
+    for (const QString &notice : HoldNotices::of(*m_remote))
+        say(notice);
     if (const auto since = m_remote->activeSince()) {
         const qint64 elapsed = std::max<qint64>(since->secsTo(now), 0);
         say(QStringLiteral("켜진 시각: %1 (%2)").arg(since->toLocalTime().toString(Qt::ISODate), duration(elapsed)));
