@@ -13,6 +13,7 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
@@ -219,6 +220,32 @@ private Q_SLOTS:
         QCOMPARE(line->text(), QStringLiteral("전원 연결 시에만"));
         window->viewController()->setConditionsText(QString());
         QVERIFY(!line->isVisible());
+    }
+
+    // A kind asked for that no service holds: its switch reads off, a line
+    // beneath the header says why, and both follow when it is held again.
+    void aKindNothingHoldsShowsItsNoticeBeneathTheHeader()
+    {
+        auto window = makeWindow(power.get(), false);
+        window->present();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *notice = child<QLabel>(window.get(), QStringLiteral("status.holds"));
+        auto *system = child<ToggleSwitch>(window.get(), QStringLiteral("toggle.systemSleep"));
+        QVERIFY(!notice->isVisible());
+        QVERIFY(QCoro::waitFor(power->toggle(true, AssertionKind::systemSleep)));
+        QVERIFY(system->isChecked());
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not held by any service")));
+        control->setHeld(1, false);
+        QVERIFY(!system->isChecked());
+        QVERIFY(notice->isVisible());
+        QVERIFY(notice->text().startsWith(QStringLiteral("잠자기 방지를 맡아 줄 서비스가 없습니다")));
+        QCOMPARE(child<QLabel>(window.get(), QStringLiteral("status.title"))->text(),
+            QStringLiteral("Mac이 평소대로 잠듭니다"));
+
+        control->setHeld(1, true);
+        QVERIFY(system->isChecked());
+        QVERIFY(!notice->isVisible());
     }
 
     void offlineDisablesTheSwitchesAndOffersToStartTheAgent()

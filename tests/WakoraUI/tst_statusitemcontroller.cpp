@@ -5,6 +5,7 @@
 #include "StatusItemController.h"
 
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -151,6 +152,38 @@ private Q_SLOTS:
         controller->sync();
         QVERIFY(!left->isVisible());
         QVERIFY(!controller->statusItem()->toolTip().contains(QStringLiteral("남음")));
+    }
+
+    // What the switches cannot show: a kind asked for that no service holds
+    // reads off with its notice, and a display that may blank anyway says so.
+    void aKindNothingHoldsReadsOffWithItsNotice()
+    {
+        auto controller = makeController(false);
+        QAction *system = controller->statusMenu()->findChild<QAction *>(QStringLiteral("menu.systemSleep"));
+        QAction *display = controller->statusMenu()->findChild<QAction *>(QStringLiteral("menu.displaySleep"));
+        QVERIFY(system && display);
+        system->trigger();
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(system->isChecked());
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not held by any service")));
+        control->setHeld(1, false);
+        QVERIFY(!system->isChecked());
+        const QString tip = controller->statusItem()->toolTip();
+        QVERIFY2(tip.startsWith(QStringLiteral("Wakora\nMac이 평소대로 잠듭니다\n")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("잠자기 방지를 맡아 줄 서비스가 없습니다")), qPrintable(tip));
+
+        // Asked again from the menu: held, and the notice is gone.
+        system->trigger();
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(system->isChecked());
+        QVERIFY(!controller->statusItem()->toolTip().contains(QStringLiteral("서비스가 없습니다")));
+
+        power->setBlankingCheck([](quint32) { return true; });
+        QVERIFY(!power->displayMayBlank()); // the display kind is not held
+        display->trigger();
+        QTRY_VERIFY(power->isEnabled(AssertionKind::displaySleep));
+        QVERIFY(controller->statusItem()->toolTip().contains(QStringLiteral("화면이 꺼질 수 있습니다")));
     }
 
     void menuWithoutLidClosedItem()
