@@ -142,7 +142,7 @@ private Q_SLOTS:
         monitor.waitForFinished(3000);
     }
 
-    void gnomeSessionHoldsBothKindsAndARestartIsCoveredByTheNextService()
+    void gnomeSessionHoldsBothKindsAndARestartIsCoveredByTheNextServiceUntilItIsBack()
     {
         WAKORA_START_OR_SKIP(startDaemon(true));
         QVERIFY2(harness->startAgent(&error), qPrintable(error));
@@ -168,9 +168,24 @@ private Q_SLOTS:
         QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
         QVERIFY2(
             output.contains("잠자기 방지: 켜짐") && output.contains("디스플레이 켜 두기: 켜짐"), output.constData());
+        // Only logind holds the display here, and nothing says the screen
+        // follows it (no X server of the agent's own): the status says so.
+        QVERIFY2(output.contains("화면이 꺼질 수 있습니다"), output.constData());
+
+        // The session manager is back: both kinds move back to it, and
+        // logind's locks are given back once it holds them.
+        daemon = std::make_unique<DesktopDaemon>();
+        WAKORA_START_OR_SKIP(daemon->startGnomeSession(harness->buses, *display, *home));
+        QTRY_COMPARE_WITH_TIMEOUT(gnomeInhibitors().size(), 2, 10000);
+        QTRY_COMPARE(wakoraLocks(), 0);
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
+        QVERIFY2(
+            output.contains("잠자기 방지: 켜짐") && output.contains("디스플레이 켜 두기: 켜짐"), output.constData());
+        QVERIFY2(!output.contains("화면이 꺼질 수 있습니다"), output.constData());
 
         QCOMPARE(harness->wakora({ QStringLiteral("off"), QStringLiteral("--display") }), 0);
-        QTRY_COMPARE(wakoraLocks(), 0);
+        QTRY_COMPARE(gnomeInhibitors().size(), 0);
+        QCOMPARE(wakoraLocks(), 0);
     }
 };
 
