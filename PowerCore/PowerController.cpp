@@ -151,9 +151,20 @@ bool PowerController::displayMayBlank() const
         && m_blankingCheck(m_assertions.value(AssertionKind::displaySleep));
 }
 
+void PowerController::setAsleep(bool asleep)
+{
+    if (asleep == m_asleep)
+        return;
+    m_asleep = asleep;
+    const std::optional<QDateTime> before = m_activeSince;
+    updateActiveSince();
+    if (m_activeSince != before)
+        Q_EMIT didChange();
+}
+
 void PowerController::updateActiveSince()
 {
-    if (m_assertions.size() == m_unheld.size())
+    if (m_asleep || m_assertions.size() == m_unheld.size())
         m_activeSince.reset();
     else if (!m_activeSince)
         m_activeSince = m_now();

@@ -61,6 +61,11 @@ public:
     // and does not stop the next.
     QCoro::Task<> releaseAll();
 
+    // The machine goes to sleep (true) or has resumed (false): the awake
+    // period ends at the sleep, and the next begins at the resume, so that
+    // time asleep is never counted as time kept awake. Announced as a change.
+    void setAsleep(bool asleep);
+
     // Whether a toggle is running or waiting for its turn.
     bool isBusy() const
     {
@@ -77,6 +82,7 @@ private:
     QMap<AssertionKind, quint32> m_assertions; // asked for, held or not
     QSet<AssertionKind> m_unheld; // asked for, but no service holds them now
     BlankingCheck m_blankingCheck;
+    bool m_asleep = false;
     std::optional<QDateTime> m_activeSince;
     std::array<TurnQueue, allAssertionKinds.size()> m_turns;
 };

@@ -13,12 +13,14 @@
 #include "SessionLength.h"
 #include "SessionNotifier.h"
 #include "SessionRuleKeeper.h"
+#include "SleepWatcher.h"
 #include "StatusItemController.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
 #include "TimedSessionController.h"
 #include "UsageRecorder.h"
 #include "UsageStore.h"
+#include "WallClockWatcher.h"
 #include "X11ScreenSaverSuspension.h"
 
 #include <QCoreApplication>
@@ -77,6 +79,17 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     m_powerController->setBlankingCheck([this](quint32 id) {
         return !m_screenSaver->isAvailable() && m_powerControl->backendOf(id) == QLatin1String("logind");
     });
+
+    // Time asleep is not time kept awake; a session's end is looked at again
+    // after a resume and after the wall clock is set, so that it ends on time.
+    m_sleepWatcher = std::make_unique<SleepWatcher>(m_systemBus);
+    connect(m_sleepWatcher.get(), &SleepWatcher::goingToSleep, this, [this] { m_powerController->setAsleep(true); });
+    connect(m_sleepWatcher.get(), &SleepWatcher::resumed, this, [this] {
+        m_powerController->setAsleep(false);
+        m_timedSessions->checkEnd();
+    });
+    m_wallClock = std::make_unique<WallClockWatcher>();
+    connect(m_wallClock.get(), &WallClockWatcher::clockSet, this, [this] { m_timedSessions->checkEnd(); });
 
     // One directory of applications serves the recorder and the status reader,
     // which matches the desktops' application ids to processes through it.

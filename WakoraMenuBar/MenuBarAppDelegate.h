@@ -16,10 +16,12 @@ class MenuBarXPCService;
 class PowerController;
 class SessionNotifier;
 class SessionRuleKeeper;
+class SleepWatcher;
 class ApplicationSessionWatcher;
 class StatusItemController;
 class TimedSessionController;
 class UsageRecorder;
+class WallClockWatcher;
 class X11ScreenSaverSuspension;
 
 // Builds the agent in its start-up order, checks once whether anyone wants
@@ -73,6 +75,8 @@ private:
     std::shared_ptr<InhibitorPowerControl> m_powerControl;
     std::unique_ptr<PowerController> m_powerController;
     std::unique_ptr<X11ScreenSaverSuspension> m_screenSaver;
+    std::unique_ptr<SleepWatcher> m_sleepWatcher;
+    std::unique_ptr<WallClockWatcher> m_wallClock;
     std::unique_ptr<TimedSessionController> m_timedSessions;
     std::unique_ptr<SessionNotifier> m_sessionNotifier;
     std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;

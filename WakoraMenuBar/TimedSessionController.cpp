@@ -3,6 +3,9 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <cstdlib>
+
+#include <time.h>
 
 Q_LOGGING_CATEGORY(lcTimedSession, "com.quorvel.WakoraApp.TimedSession")
 
@@ -15,10 +18,19 @@ QString endingText()
 
 } // namespace
 
-TimedSessionController::TimedSessionController(PowerToggling *power, Clock now, QObject *parent)
+std::chrono::milliseconds TimedSessionController::sinceBoot()
+{
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return std::chrono::seconds(now.tv_sec)
+        + std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(now.tv_nsec));
+}
+
+TimedSessionController::TimedSessionController(PowerToggling *power, Clock now, Elapsed elapsed, QObject *parent)
     : QObject(parent)
     , m_power(power)
     , m_now(std::move(now))
+    , m_elapsed(std::move(elapsed))
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -33,7 +45,7 @@ QCoro::Task<std::optional<QString>> TimedSessionController::startFor(qint64 kind
     const auto end = TimedSession::endAfter(m_now(), seconds);
     if (!end)
         co_return end.error();
-    co_return co_await start(kinds, end.value());
+    co_return co_await start(kinds, end.value(), std::chrono::seconds(seconds));
 }
 
 QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 kinds, QDateTime end)
@@ -43,10 +55,11 @@ QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 ki
     const auto checked = TimedSession::endAt(m_now(), end);
     if (!checked)
         co_return checked.error();
-    co_return co_await start(kinds, checked.value());
+    co_return co_await start(kinds, checked.value(), std::nullopt);
 }
 
-QCoro::Task<std::optional<QString>> TimedSessionController::start(qint64 kinds, QDateTime end)
+QCoro::Task<std::optional<QString>> TimedSessionController::start(
+    qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> length)
 {
     QPointer<TimedSessionController> self(this);
     qint64 turnedOn = 0;
@@ -74,6 +87,10 @@ QCoro::Task<std::optional<QString>> TimedSessionController::start(qint64 kinds, 
         co_return failure;
     }
     m_session.start(kinds, turnedOn, end);
+    if (length)
+        m_deadline = m_elapsed() + *length;
+    else
+        m_deadline.reset();
     qCInfo(lcTimedSession, "Kinds %lld on until %s", kinds, qUtf8Printable(end.toString(Qt::ISODate)));
     arm();
     Q_EMIT didChange();
@@ -105,13 +122,25 @@ QCoro::Task<> TimedSessionController::checkEnd()
 {
     if (m_ending || !m_session.isRunning())
         co_return;
-    if (!m_session.hasEnded(m_now())) {
+    if (const auto left = lengthLeft(); left && left->count() > 0) {
+        // The wall clock may have moved: the end it shows follows the length left.
+        const QDateTime end = m_now().addMSecs(left->count());
+        const bool moved = std::abs(end.msecsTo(*m_session.endsAt())) >= 1000;
+        if (moved)
+            m_session.start(m_session.kinds(), 0, end);
+        arm();
+        if (moved)
+            Q_EMIT didChange();
+        co_return;
+    }
+    if (!m_deadline && !m_session.hasEnded(m_now())) {
         arm();
         co_return;
     }
     QPointer<TimedSessionController> self(this);
     m_ending = true;
     m_timer.stop();
+    m_deadline.reset();
     const qint64 kinds = m_session.kinds();
     const qint64 turnedOn = m_session.stop();
     qCInfo(lcTimedSession, "The session of kinds %lld has ended", kinds);
@@ -130,6 +159,7 @@ QCoro::Task<> TimedSessionController::cancel()
     QPointer<TimedSessionController> self(this);
     m_ending = true;
     m_timer.stop();
+    m_deadline.reset();
     const qint64 turnedOn = m_session.stop();
     co_await turnOff(turnedOn);
     if (!self)
@@ -162,6 +192,7 @@ void TimedSessionController::takeOver()
     qCInfo(lcTimedSession, "A switch changed the held kinds: the timed session is over, the kinds stay as they are");
     m_session.stop();
     m_timer.stop();
+    m_deadline.reset();
     Q_EMIT didChange();
 }
 
@@ -170,6 +201,14 @@ void TimedSessionController::arm()
     const auto end = m_session.endsAt();
     if (!end)
         return;
-    const qint64 remaining = std::clamp<qint64>(m_now().msecsTo(*end), 0, longestWait.count());
+    const auto left = lengthLeft();
+    const qint64 remaining = std::clamp<qint64>(left ? left->count() : m_now().msecsTo(*end), 0, longestWait.count());
     m_timer.start(std::chrono::milliseconds(remaining));
+}
+
+std::optional<std::chrono::milliseconds> TimedSessionController::lengthLeft() const
+{
+    if (!m_deadline)
+        return std::nullopt;
+    return *m_deadline - m_elapsed();
 }

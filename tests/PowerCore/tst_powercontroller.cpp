@@ -310,6 +310,30 @@ private Q_SLOTS:
         QCOMPARE(control->activeKinds(), QList<AssertionKind>{ AssertionKind::systemSleep });
     }
 
+    // Time asleep is not time kept awake: the awake period ends at the sleep
+    // and a new one begins at the resume; the assertions stay.
+    void aSleepEndsTheAwakePeriodAndTheResumeStartsANewOne()
+    {
+        QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));
+        QSignalSpy changes(controller.get(), &PowerToggling::didChange);
+        controller->setAsleep(true);
+        QCOMPARE(changes.size(), 1);
+        QVERIFY(!controller->activeSince());
+        QVERIFY(controller->isEnabled(AssertionKind::systemSleep));
+        clock = clock.addSecs(8 * 3600);
+        controller->setAsleep(false);
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(controller->activeSince(), clock);
+        controller->setAsleep(false); // said twice: nothing new
+        QCOMPARE(changes.size(), 2);
+
+        // With nothing held a sleep changes nothing anyone sees.
+        QVERIFY(QCoro::waitFor(controller->toggle(false, AssertionKind::systemSleep)));
+        controller->setAsleep(true);
+        controller->setAsleep(false);
+        QCOMPARE(changes.size(), 3);
+    }
+
     void aFailedRetryOfAWaitingKindKeepsItWaiting()
     {
         QVERIFY(QCoro::waitFor(controller->toggle(true, AssertionKind::systemSleep)));

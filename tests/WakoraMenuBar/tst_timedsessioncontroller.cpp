@@ -14,6 +14,15 @@ class TestTimedSessionController : public QObject
 
     std::shared_ptr<FakePowerControl> control;
     QDateTime clock;
+    QDateTime origin;
+    qint64 wallJumps = 0; // how far the wall clock was set, in milliseconds, rather than ran
+
+    // The wall clock set, with no time passing.
+    void setClock(const QDateTime &to)
+    {
+        wallJumps += clock.msecsTo(to);
+        clock = to;
+    }
     std::unique_ptr<PowerController> power;
     std::unique_ptr<TimedSessionController> sessions;
 
@@ -27,8 +36,12 @@ private Q_SLOTS:
     {
         control = std::make_shared<FakePowerControl>();
         clock = QDateTime(QDate(2026, 6, 10), QTime(12, 0), QTimeZone::utc());
+        origin = clock;
+        wallJumps = 0;
         power = std::make_unique<PowerController>(control, [this] { return clock; });
-        sessions = std::make_unique<TimedSessionController>(power.get(), [this] { return clock; });
+        sessions = std::make_unique<TimedSessionController>(
+            power.get(), [this] { return clock; },
+            [this] { return std::chrono::milliseconds(origin.msecsTo(clock) - wallJumps); });
     }
 
     void cleanup()
@@ -146,6 +159,48 @@ private Q_SLOTS:
         // What the first start turned on is still the session's to turn off.
         clock = clock.addSecs(3600);
         QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!on(AssertionKind::systemSleep));
+    }
+
+    // "For two hours" is two hours of the machine's time, wherever the wall
+    // clock is set meanwhile; the end it shows follows the clock.
+    void aLengthIgnoresTheWallClockBeingSet()
+    {
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 7200)), std::nullopt);
+        QSignalSpy changes(sessions.get(), &TimedSessionController::didChange);
+
+        setClock(clock.addSecs(-3600)); // set back an hour
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(sessions->session().endsAt(), clock.addSecs(7200));
+        QCOMPARE(changes.count(), 1); // the shown end moved
+
+        clock = clock.addSecs(7199);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(sessions->session().isRunning());
+        clock = clock.addSecs(1); // two real hours: over, though the wall clock says one hour early
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(!on(AssertionKind::systemSleep));
+
+        // Set forward three hours: still the whole length to go.
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 7200)), std::nullopt);
+        setClock(clock.addSecs(3 * 3600));
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(sessions->session().isRunning());
+        QCOMPARE(sessions->session().endsAt(), clock.addSecs(7200));
+        QVERIFY(on(AssertionKind::systemSleep));
+    }
+
+    // "Until 18:30" is a wall-clock time: a clock set forward past it ends it.
+    void aClockTimeFollowsTheWallClock()
+    {
+        QCOMPARE(QCoro::waitFor(sessions->startUntil(systemOnly, clock.addSecs(3600))), std::nullopt);
+        setClock(clock.addSecs(-600));
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(sessions->session().endsAt(), clock.addSecs(4200)); // the same clock time
+        setClock(clock.addSecs(4200));
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!sessions->session().isRunning());
         QVERIFY(!on(AssertionKind::systemSleep));
     }
 

@@ -67,6 +67,37 @@ private Q_SLOTS:
         harness.reset();
     }
 
+    // logind announces a suspend and the resume: the usage session closes at
+    // the first and a new one opens at the second, so the night is not
+    // charted as time kept awake; the inhibit itself is kept.
+    void aSuspendIsNotCountedAsTimeKeptAwake()
+    {
+        QCOMPARE(harness->wakora({ QStringLiteral("on") }), 0);
+        QTRY_COMPARE(historySessions().size(), 1);
+        QVERIFY(!historySessions().first().toObject().contains(u"end"));
+
+        const auto announce = [this](bool starting) {
+            return harness->logind
+                       ->mockCall(QStringLiteral("EmitSignal"),
+                           { QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+                               QStringLiteral("b"), QVariantList{ starting } })
+                       .type()
+                == QDBusMessage::ReplyMessage;
+        };
+        QVERIFY(announce(true));
+        QTRY_VERIFY(historySessions().first().toObject().contains(u"end"));
+        QTest::qWait(1200); // asleep
+        QVERIFY(announce(false));
+        QTRY_COMPARE(historySessions().size(), 2);
+        const QJsonObject before = historySessions().at(0).toObject();
+        const QJsonObject after = historySessions().at(1).toObject();
+        QVERIFY(!after.contains(u"end"));
+        QVERIFY2(after.value(u"start").toDouble() - before.value(u"end").toDouble() >= 1.0,
+            "the time asleep counts as awake");
+        QCOMPARE(statusJson().value(u"systemSleep").toBool(), true);
+        QCOMPARE(harness->inhibitors().size(), 1);
+    }
+
     void aTwoSecondSessionEndsItsKindsAndItsUsageSession()
     {
         QDBusConnection watcher = newConnection();
