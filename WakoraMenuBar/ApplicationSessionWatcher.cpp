@@ -32,7 +32,10 @@ ApplicationSessionWatcher::ApplicationSessionWatcher(PowerToggling *power,
         = m_rule.application.isEmpty() ? std::nullopt : m_applications->desktopApplication(m_rule.application))
         m_name = entry->localizedName;
     connect(&m_timer, &QTimer::timeout, this, [this] { check(); });
-    m_timer.start(interval);
+    // Looked at only while a rule is set: with none, nothing wakes the agent.
+    m_timer.setInterval(interval);
+    if (!m_rule.application.isEmpty())
+        m_timer.start();
 }
 
 QCoro::Task<std::optional<QString>> ApplicationSessionWatcher::setRule(QString idOrName, qint64 kinds)
@@ -69,6 +72,10 @@ QCoro::Task<std::optional<QString>> ApplicationSessionWatcher::setRule(QString i
     m_running = false;
     m_rule = rule;
     m_name = name;
+    if (m_rule.application.isEmpty())
+        m_timer.stop();
+    else if (!m_timer.isActive())
+        m_timer.start();
     Q_EMIT ruleChanged();
     co_await turnOff(turnedOn);
     if (!self)

@@ -44,6 +44,8 @@ public:
     // it with an empty one; absent on success, else the requester's text.
     // What the old rule turned on goes off.
     QCoro::Task<std::optional<QString>> setRule(QString idOrName, qint64 kinds);
+    // Whether the processes are looked at by the timer: only while a rule is set.
+    bool isWatching() const { return m_timer.isActive(); }
     // One look at the processes; the timer runs it, tests may too.
     QCoro::Task<> check();
 

@@ -56,6 +56,19 @@ private Q_SLOTS:
         power.reset();
     }
 
+    // With no rule nothing wakes the agent; a rule, stored or new, is
+    // followed; clearing it stops the looking.
+    void theProcessesAreLookedAtOnlyWhileARuleIsSet()
+    {
+        QVERIFY(!watcher->isWatching());
+        QCOMPARE(QCoro::waitFor(watcher->setRule(QStringLiteral("Player"), 1)), std::nullopt);
+        QVERIFY(watcher->isWatching());
+        QVERIFY(newWatcher()->isWatching()); // the stored rule, at the next start
+        QCOMPARE(QCoro::waitFor(watcher->setRule(QString(), 1)), std::nullopt);
+        QVERIFY(!watcher->isWatching());
+        QVERIFY(!newWatcher()->isWatching());
+    }
+
     void theKindsFollowTheApplication()
     {
         QSignalSpy ended(watcher.get(), &ApplicationSessionWatcher::ended);
