@@ -67,14 +67,14 @@ QStringList kdeTypes(const QList<DesktopInhibitor> &desktop, const QList<LogindI
     for (const DesktopInhibitor &entry : desktop) {
         QString type = entry.type;
         if (entry.registry == DesktopInhibitor::Registry::kde) {
-            if (AssertionMerge::isWakora(entry.application)) {
-                if (const QString ours = wakoraKdeType(entry); !ours.isEmpty())
-                    type = ours;
-            } else if (const LogindInhibitor *original = logindOriginal(entry, logind)) {
+            const LogindInhibitor *original = logindOriginal(entry, logind);
+            if (AssertionMerge::isWakora(entry.application))
+                type = wakoraKdeType(entry);
+            else if (original)
                 type = DesktopInhibitor::typeOf(true, blockedItems(original->what).contains(QStringLiteral("idle")));
-            } else {
-                type.clear(); // decided below
-            }
+            else
+                type.clear();
+            // Only what is known accounts for the screen; the rest is decided below.
             screenAccounted = screenAccounted || blockedItems(type).contains(QStringLiteral("idle"));
         }
         types.append(type);

@@ -215,6 +215,11 @@ private Q_SLOTS:
             << QList<LogindInhibitor>{}
             << QList{ kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s), kde(u"Backup"_s, u"sleep:idle"_s, u"Copying"_s) }
             << QStringList{ u"sleep:idle"_s, u"sleep:idle"_s };
+        // Another reason under our name (an older Wakora's) is not known to be ours.
+        QTest::newRow("our name, another reason")
+            << QList<LogindInhibitor>{}
+            << QList{ kde(u"Wakora"_s, u"sleep:idle"_s, u"Old words"_s), kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s) }
+            << QStringList{ u"sleep:idle"_s, u"sleep:idle"_s };
         // An entry of ours not yet counted by PowerDevil keeps what we asked for.
         QTest::newRow("ours before they count")
             << QList<LogindInhibitor>{} << QList{ kde(u"Wakora"_s, u"sleep"_s, ourDisplay) }
