@@ -1,10 +1,12 @@
 #include "AssertionMerge.h"
 
+#include "AssertionKind.h"
 #include "DesktopProxyLocks.h"
 #include "InhibitorRegistries.h"
 #include "RunningApplicationReading.h"
 
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -13,16 +15,80 @@ namespace {
 
 // PowerDevil lists every block lock of logind that covers sleep or idle as
 // an inhibition of its own, under logind's who and why.
-bool copiedFromLogind(const DesktopInhibitor &entry, const QList<LogindInhibitor> &logind)
+const LogindInhibitor *logindOriginal(const DesktopInhibitor &entry, const QList<LogindInhibitor> &logind)
 {
     if (entry.registry != DesktopInhibitor::Registry::kde)
-        return false;
-    return std::any_of(logind.cbegin(), logind.cend(), [&entry](const LogindInhibitor &lock) {
+        return nullptr;
+    const auto found = std::find_if(logind.cbegin(), logind.cend(), [&entry](const LogindInhibitor &lock) {
         if (lock.mode != u"block" || lock.who != entry.application || lock.why != entry.reason)
             return false;
         const QStringList items = lock.what.split(u':');
         return items.contains(QStringLiteral("sleep")) || items.contains(QStringLiteral("idle"));
     });
+    return found != logind.cend() ? &*found : nullptr;
+}
+
+bool copiedFromLogind(const DesktopInhibitor &entry, const QList<LogindInhibitor> &logind)
+{
+    return logindOriginal(entry, logind) != nullptr;
+}
+
+QStringList blockedItems(const QString &type)
+{
+    QStringList items;
+    for (const QString &item : type.split(u':', Qt::SkipEmptyParts))
+        if ((item == u"sleep" || item == u"idle") && !items.contains(item))
+            items.append(item);
+    return items;
+}
+
+// What our own PowerDevil inhibition holds off, told by the reason we gave:
+// system sleep went through its freedesktop service (suspending), the
+// display through its screen policy, which holds off suspending too.
+QString wakoraKdeType(const DesktopInhibitor &entry)
+{
+    if (entry.reason == assertionName(AssertionKind::systemSleep))
+        return QStringLiteral("sleep");
+    if (entry.reason == assertionName(AssertionKind::displaySleep))
+        return QStringLiteral("sleep:idle");
+    return QString();
+}
+
+// PowerDevil's entries come with what is in effect (its list carries no
+// policy). Each of them holds off suspending; whether it holds the screen
+// too is known for ours and for its copies of logind's locks. Any other
+// holds the screen when the screen policy is in effect and none of those
+// accounts for it; otherwise it cannot be told, and it counts as holding
+// off suspending only.
+QStringList kdeTypes(const QList<DesktopInhibitor> &desktop, const QList<LogindInhibitor> &logind)
+{
+    QStringList types;
+    bool screenAccounted = false;
+    for (const DesktopInhibitor &entry : desktop) {
+        QString type = entry.type;
+        if (entry.registry == DesktopInhibitor::Registry::kde) {
+            const LogindInhibitor *original = logindOriginal(entry, logind);
+            if (AssertionMerge::isWakora(entry.application))
+                type = wakoraKdeType(entry);
+            else if (original)
+                type = DesktopInhibitor::typeOf(true, blockedItems(original->what).contains(QStringLiteral("idle")));
+            else
+                type.clear();
+            // Only what is known accounts for the screen; the rest is decided below.
+            screenAccounted = screenAccounted || blockedItems(type).contains(QStringLiteral("idle"));
+        }
+        types.append(type);
+    }
+    for (qsizetype index = 0; index < desktop.size(); ++index) {
+        const DesktopInhibitor &entry = desktop.at(index);
+        if (entry.registry != DesktopInhibitor::Registry::kde || !types.at(index).isEmpty())
+            continue;
+        const QStringList inEffect = blockedItems(entry.type);
+        types[index] = inEffect.isEmpty()
+            ? QString()
+            : DesktopInhibitor::typeOf(true, inEffect.contains(QStringLiteral("idle")) && !screenAccounted);
+    }
+    return types;
 }
 
 ProcessAssertion assertion(qint32 pid, const QString &type, const QString &reason, const QString &name)
@@ -55,17 +121,19 @@ QList<ProcessAssertion> AssertionMerge::merge(const Listings &listings)
 
     struct Placed {
         const DesktopInhibitor *entry;
+        QString type;
         std::optional<qint32> pid;
         QString name;
         QString key; // for an entry without a process: whose own pid it gets
     };
     QList<Placed> placed;
     QMap<QString, qint32> ownPids; // ordered by key
+    const QStringList types = kdeTypes(listings.desktop, listings.logind);
     for (qsizetype index = 0; index < listings.desktop.size(); ++index) {
         const DesktopInhibitor &entry = listings.desktop.at(index);
         if (copiedFromLogind(entry, listings.logind))
             continue;
-        Placed place{ &entry, std::nullopt, entry.application, QString() };
+        Placed place{ &entry, types.at(index), std::nullopt, entry.application, QString() };
         if (isWakora(entry.application)) {
             // Our desktop entry names the window program, not the agent
             // that holds the inhibitors, so only the agent's pid will do.
@@ -92,7 +160,7 @@ QList<ProcessAssertion> AssertionMerge::merge(const Listings &listings)
 
     for (const Placed &place : std::as_const(placed)) {
         const qint32 pid = place.pid ? *place.pid : ownPids.value(place.key);
-        result.append(assertion(pid, place.entry->type, place.entry->reason, place.name));
+        result.append(assertion(pid, place.type, place.entry->reason, place.name));
     }
 
     std::stable_sort(result.begin(), result.end(), [](const ProcessAssertion &a, const ProcessAssertion &b) {

@@ -37,7 +37,9 @@ public:
     // - logind's entries as logind gives them, but for the desktops' own
     //   proxy locks (DesktopProxyLocks);
     // - KDE's entries but those it copied from logind's block locks (the
-    //   same who and why), which logind lists already;
+    //   same who and why), which logind lists already; each with what it
+    //   holds off: ours by the reason we gave, the others by what is in
+    //   effect that ours and the copies do not account for (see AssertionMerge.cpp);
     // - our own desktop entries under the agent's pid;
     // - every other desktop entry under the pid of its application, or,
     //   when none runs, under a pid of its own below zero, one per name in

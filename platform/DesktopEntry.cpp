@@ -88,6 +88,8 @@ std::optional<DesktopEntry> DesktopEntry::parse(const QByteArray &text)
             entry.exec = value;
         else if (key == u"TryExec")
             entry.tryExec = value;
+        else if (key == u"StartupWMClass")
+            entry.startupWMClass = value;
         else if (key == u"NoDisplay")
             entry.noDisplay = booleanValue(value);
         else if (key == u"Hidden")

@@ -16,6 +16,7 @@ struct DesktopEntry {
     QString icon;
     QString exec;
     QString tryExec;
+    QString startupWMClass; // the X11 window class or Wayland app id its windows carry
     bool noDisplay = false;
     bool hidden = false;
 

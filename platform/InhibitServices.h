@@ -35,6 +35,19 @@ public:
     // (Plasma serves that one too).
     static constexpr QLatin1String xfcePowerManagerService{ "org.xfce.PowerManager" };
 
+    // KDE Plasma's power daemon, PowerDevil, on the session bus:
+    // AddInhibition(policies, application, reason) answers a cookie for
+    // ReleaseInhibition. Of its policies, interrupting the session (1) is
+    // suspending, and changing the screen settings (4) dimming and turning
+    // off the display.
+    static constexpr QLatin1String policyAgentService{ "org.kde.Solid.PowerManagement.PolicyAgent" };
+    static constexpr QLatin1String policyAgentPath{ "/org/kde/Solid/PowerManagement/PolicyAgent" };
+    static constexpr QLatin1String policyAgentInterface{ "org.kde.Solid.PowerManagement.PolicyAgent" };
+    static constexpr QLatin1String addInhibition{ "AddInhibition" };
+    static constexpr QLatin1String releaseInhibition{ "ReleaseInhibition" };
+    static constexpr uint policyInterruptSession = 1;
+    static constexpr uint policyChangeScreenSettings = 4;
+
     // The screen saver of GNOME and KDE Plasma, on the session bus: the display.
     static constexpr QLatin1String screenSaverService{ "org.freedesktop.ScreenSaver" };
     static constexpr QLatin1String screenSaverPath{ "/org/freedesktop/ScreenSaver" };

@@ -152,22 +152,45 @@ QCoro::Task<std::optional<QList<DesktopInhibitor>>> readKde(QDBusConnection sess
     const QString service = InhibitorRegistries::kdePolicyAgentService;
     if (!co_await hasOwner(sessionBus, service))
         co_return std::nullopt;
-    const QDBusMessage list = registryCall(service, InhibitorRegistries::kdePolicyAgentPath,
-        InhibitorRegistries::kdePolicyAgentInterface, QStringLiteral("ListInhibitions"));
-    const QDBusPendingCall listing = send(sessionBus, list);
+    const QString path = InhibitorRegistries::kdePolicyAgentPath;
+    const QString interface = InhibitorRegistries::kdePolicyAgentInterface;
+    // Its list carries no policy: whether any inhibition holds off
+    // suspending, or the screen, is asked alongside.
+    const QDBusPendingCall listing
+        = send(sessionBus, registryCall(service, path, interface, QStringLiteral("ListInhibitions")));
+    QDBusMessage suspendQuestion = registryCall(service, path, interface, QStringLiteral("HasInhibition"));
+    suspendQuestion << uint(InhibitorRegistries::kdeSuspendPolicy);
+    const QDBusPendingCall suspendAsked = send(sessionBus, suspendQuestion);
+    QDBusMessage screenQuestion = registryCall(service, path, interface, QStringLiteral("HasInhibition"));
+    screenQuestion << uint(InhibitorRegistries::kdeScreenPolicy);
+    const QDBusPendingCall screenAsked = send(sessionBus, screenQuestion);
+
     const QDBusMessage reply = co_await listing;
+    const QDBusMessage suspend = co_await suspendAsked;
+    const QDBusMessage screen = co_await screenAsked;
     if (!isReply(reply, QLatin1String("a(ss)"))) {
         noteFailure("PowerDevil", reply);
         co_return std::nullopt;
     }
+    const bool asked = isReply(suspend, QLatin1String("b")) && isReply(screen, QLatin1String("b"));
+    QString inEffect = DesktopInhibitor::kdeTypeInEffect(
+        asked && suspend.arguments().constFirst().toBool(), asked && screen.arguments().constFirst().toBool());
+    if (!asked) {
+        // A PowerDevil that cannot say: its inhibitions hold off suspending
+        // above all, as its freedesktop service takes them.
+        noteFailure("PowerDevil's HasInhibition", suspend.type() == QDBusMessage::ErrorMessage ? suspend : screen);
+        inEffect = QStringLiteral("sleep");
+    }
     QList<DesktopInhibitor> inhibitors;
+    if (inEffect.isEmpty())
+        co_return inhibitors; // listed, but holding neither (a profile change only)
     const QDBusArgument array = reply.arguments().constFirst().value<QDBusArgument>();
     array.beginArray();
     while (!array.atEnd()) {
         DesktopInhibitor inhibitor;
         inhibitor.registry = DesktopInhibitor::Registry::kde;
-        // Its inhibitions hold off suspending; those of the screen imply it.
-        inhibitor.type = QStringLiteral("sleep");
+        // Every policy in effect for now; AssertionMerge narrows it down.
+        inhibitor.type = inEffect;
         array.beginStructure();
         array >> inhibitor.application >> inhibitor.reason;
         array.endStructure();

@@ -6,6 +6,7 @@
 #include "LogindInhibitBackend.h"
 #include "PortalInhibitBackend.h"
 #include "PowerControlLogging.h"
+#include "PowerDevilInhibitBackend.h"
 
 #include <QCoroTimer>
 #include <QFileInfo>
@@ -76,6 +77,7 @@ std::vector<std::unique_ptr<InhibitBackend>> InhibitorPowerControl::defaultChain
         chain.push_back(std::move(portal));
     chain.push_back(std::make_unique<GnomeSessionInhibitBackend>(sessionBus, sessionOwners, options.timeout));
     chain.push_back(std::make_unique<FreedesktopInhibitBackend>(sessionBus, sessionOwners, options.timeout));
+    chain.push_back(std::make_unique<PowerDevilInhibitBackend>(sessionBus, sessionOwners, options.timeout));
     if (portal)
         chain.push_back(std::move(portal));
     chain.push_back(

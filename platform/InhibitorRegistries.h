@@ -21,10 +21,15 @@ public:
     static constexpr uint gnomeSuspendFlag = InhibitServices::gnomeSuspendFlag;
     static constexpr uint gnomeIdleFlag = InhibitServices::gnomeIdleFlag;
 
-    // KDE Plasma's power daemon: ListInhibitions() answers (application, reason) pairs.
-    static constexpr QLatin1String kdePolicyAgentService{ "org.kde.Solid.PowerManagement.PolicyAgent" };
-    static constexpr QLatin1String kdePolicyAgentPath{ "/org/kde/Solid/PowerManagement/PolicyAgent" };
-    static constexpr QLatin1String kdePolicyAgentInterface{ "org.kde.Solid.PowerManagement.PolicyAgent" };
+    // KDE Plasma's power daemon: ListInhibitions() answers (application,
+    // reason) pairs, HasInhibition(policies) whether any inhibition in
+    // effect holds one of the policies. The same service we inhibit the
+    // display through.
+    static constexpr QLatin1String kdePolicyAgentService = InhibitServices::policyAgentService;
+    static constexpr QLatin1String kdePolicyAgentPath = InhibitServices::policyAgentPath;
+    static constexpr QLatin1String kdePolicyAgentInterface = InhibitServices::policyAgentInterface;
+    static constexpr uint kdeSuspendPolicy = InhibitServices::policyInterruptSession;
+    static constexpr uint kdeScreenPolicy = InhibitServices::policyChangeScreenSettings;
 
     // xfce4-power-manager: GetInhibitors() answers the application names. It
     // is asked under its own name, since Plasma owns

@@ -42,9 +42,11 @@ public:
 
     // The entry an application id or name stands for, trying in turn: the
     // desktop file id itself (a trailing ".desktop" is ignored), the id in
-    // any case, the entry's Name in any case, and the file name of the
-    // program it runs in any case (some applications give a path). Absent
-    // when no visible application entry answers.
+    // any case, the entry's Name in any case, its StartupWMClass in any
+    // case, the file name of the program it runs in any case (some
+    // applications give a path), and last the first word of one of those
+    // ("firefox" of "firefox-esr", "Firefox" of "Firefox ESR") when only one
+    // entry has it. Absent when no visible application entry answers.
     virtual std::optional<DesktopApplication> desktopApplication(const QString &idOrName) = 0;
 
     // This user's processes running the application of an entry, lowest

@@ -214,16 +214,44 @@ std::optional<DesktopApplication> SystemRunningApplications::desktopApplication(
         found = m_byFoldedId.value(folded, -1);
     if (found < 0)
         found = m_byFoldedName.value(folded, -1);
-    if (found < 0) {
-        // Launchers were never indexed, so "sh" or "python3" finds nothing.
-        const QString program = QFileInfo(key).fileName().toCaseFolded();
-        if (!program.isEmpty())
-            found = m_byFoldedProgram.value(program, -1);
-    }
+    if (found < 0)
+        found = m_byFoldedWMClass.value(folded, -1);
+    const QString program = QFileInfo(key).fileName().toCaseFolded();
+    // Launchers were never indexed, so "sh" or "python3" finds nothing.
+    if (found < 0 && !program.isEmpty())
+        found = m_byFoldedProgram.value(program, -1);
+    if (found < 0 && !program.isEmpty())
+        found = entryByLeadingWord(program);
     if (found < 0)
         return std::nullopt;
     const Entry &entry = m_entries.at(found);
     return DesktopApplication{ entry.id, entry.name, entry.icon };
+}
+
+// Applications give their short name where the entry carries a longer one:
+// Firefox ESR says "Firefox" (or "firefox") of firefox-esr.desktop. A name
+// that is the first word of an entry's id, name, window class or program
+// ("firefox" of "firefox-esr", "Firefox" of "Firefox ESR") finds it, but
+// only when no other entry answers the same way.
+int SystemRunningApplications::entryByLeadingWord(const QString &folded) const
+{
+    static constexpr qsizetype shortestWord = 3;
+    if (folded.size() < shortestWord)
+        return -1;
+    int found = -1;
+    for (int index = 0; index < m_entries.size(); ++index) {
+        const QStringList &keys = m_entries.at(index).foldedKeys;
+        const bool leads = std::any_of(keys.cbegin(), keys.cend(), [&folded](const QString &key) {
+            return key.size() > folded.size() && key.startsWith(folded)
+                && QStringView(u" -_.").contains(key.at(folded.size()));
+        });
+        if (!leads)
+            continue;
+        if (found >= 0)
+            return -1; // two applications share the word: neither is meant for sure
+        found = index;
+    }
+    return found;
 }
 
 QList<qint32> SystemRunningApplications::processIds(const QString &desktopEntryId)
@@ -274,6 +302,7 @@ void SystemRunningApplications::scan()
     m_byFoldedId.clear();
     m_byFoldedName.clear();
     m_byFoldedProgram.clear();
+    m_byFoldedWMClass.clear();
     m_folderStamps.clear();
     m_scannedAt = wallClockNSecs();
     ++m_scanCount;
@@ -310,13 +339,18 @@ void SystemRunningApplications::scanFolder(
         const int index = int(m_entries.size());
         const QString plainId = id.chopped(8); // ".desktop"
         const QString name = entry->localizedName(m_sources.locale);
-        m_entries.append(Entry{ plainId, name, entry->icon, {}, {} });
+        m_entries.append(Entry{ plainId, name, entry->icon, {}, {}, {} });
         m_byId.insert(plainId, index);
         if (const QString folded = plainId.toCaseFolded(); !m_byFoldedId.contains(folded))
             m_byFoldedId.insert(folded, index);
         for (const QString &key : { entry->name.toCaseFolded(), name.toCaseFolded() })
             if (!key.isEmpty() && !m_byFoldedName.contains(key))
                 m_byFoldedName.insert(key, index);
+        const QString windowClass = entry->startupWMClass.toCaseFolded();
+        if (!windowClass.isEmpty() && !m_byFoldedWMClass.contains(windowClass))
+            m_byFoldedWMClass.insert(windowClass, index);
+        m_entries[index].foldedKeys
+            = QStringList{ plainId.toCaseFolded(), entry->name.toCaseFolded(), name.toCaseFolded(), windowClass };
         this->index(entry->program(), index);
         this->index(entry->tryExec, index);
     }
@@ -340,8 +374,10 @@ void SystemRunningApplications::index(const QString &program, int entry)
     m_entries[entry].processNames.insert(processName);
     if (!m_byProcessName.contains(processName))
         m_byProcessName.insert(processName, entry);
-    if (const QString folded = fileName.toCaseFolded(); !m_byFoldedProgram.contains(folded))
+    const QString folded = fileName.toCaseFolded();
+    if (!m_byFoldedProgram.contains(folded))
         m_byFoldedProgram.insert(folded, entry);
+    m_entries[entry].foldedKeys.append(folded);
     const QString path = resolveProgram(program);
     if (path.isEmpty())
         return;

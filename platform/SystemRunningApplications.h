@@ -44,6 +44,7 @@ private:
         QString icon;
         QSet<QString> executables; // every path its programs resolve to
         QSet<QString> processNames; // its programs' file names as comm shows them
+        QStringList foldedKeys; // id, names, window class and program file names, case-folded
     };
 
     // What /proc tells of one process of this user.
@@ -61,6 +62,7 @@ private:
     void scanFolder(const QString &folder, const QString &idPrefix, int depth, QSet<QString> &ids);
     void index(const QString &program, int entry);
     QString resolveProgram(const QString &program) const;
+    int entryByLeadingWord(const QString &folded) const;
 
     Sources m_sources;
     QList<Entry> m_entries;
@@ -70,6 +72,7 @@ private:
     QHash<QString, int> m_byFoldedId; // case-folded id -> entry
     QHash<QString, int> m_byFoldedName; // case-folded Name, plain or localized -> entry
     QHash<QString, int> m_byFoldedProgram; // case-folded program file name -> entry
+    QHash<QString, int> m_byFoldedWMClass; // case-folded StartupWMClass -> entry
     QHash<QString, qint64> m_folderStamps; // folder -> mtime in ns, -1 when missing
     qint64 m_scannedAt = 0; // wall clock in ns, comparable with mtimes
     quint64 m_scanCount = 0;

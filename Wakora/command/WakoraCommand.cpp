@@ -1,6 +1,5 @@
 #include "WakoraCommand.h"
 
-#include "FriendlyStatus.h"
 #include "HelperRegistration.h"
 #include "HoldNotices.h"
 #include "InterfaceLocale.h"
@@ -8,8 +7,6 @@
 #include "ReferenceDate.h"
 #include "RemoteMenuBar.h"
 #include "SessionLength.h"
-#include "SystemPowerStatus.h"
-#include "SystemRunningApplications.h"
 #include "UsageSummary.h"
 
 #include <QCoreApplication>
@@ -374,6 +371,7 @@ QCoro::Task<int> WakoraCommand::status(bool json)
             timed = QJsonObject{ { QStringLiteral("kinds"), kinds },
                 { QStringLiteral("endsAt"), referenceSeconds(endsAt) }, { QStringLiteral("remainingSeconds"), left } };
         }
+        const StatusInhibitors inhibitors = co_await readInhibitors();
         // Times as everywhere in Wakora's JSON: seconds since 2001-01-01 UTC.
         const QJsonObject object{
             { QStringLiteral("systemSleep"), m_remote->isEnabled(AssertionKind::systemSleep) },
@@ -392,6 +390,7 @@ QCoro::Task<int> WakoraCommand::status(bool json)
                                                               : QJsonValue(watched.value().application) } } },
             { QStringLiteral("clamshell"), m_remote->clamshellMode() },
             { QStringLiteral("agentPID"), m_remote->ownerPID() },
+            { QStringLiteral("inhibitors"), inhibitors.json },
         };
         std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).constData(), stdout);
         std::fputs("\n", stdout);
@@ -411,32 +410,15 @@ QCoro::Task<int> WakoraCommand::status(bool json)
     say(ruleLines(rules.value(), watched.value()));
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
-    co_await listInhibitors(m_remote->ownerPID());
+    const StatusInhibitors inhibitors = co_await readInhibitors();
+    for (const QString &line : inhibitors.lines)
+        say(line);
     co_return success;
 }
 
-QCoro::Task<> WakoraCommand::listInhibitors(qint32 agentPID)
+QCoro::Task<StatusInhibitors> WakoraCommand::readInhibitors()
 {
-    // Read here, as the window does: who else keeps the machine awake is
-    // not the agent's to tell.
-    const auto applications = std::make_shared<SystemRunningApplications>();
-    SystemPowerStatus reader(QDBusConnection::systemBus(), m_bus, applications);
-    const auto assertions = co_await reader.assertions();
-    if (!assertions) {
-        say(QStringLiteral("지금 잠자기를 막는 앱: 상태를 조회하지 못했습니다. (%1)")
-                .arg(assertions.error().errorDescription()));
-        co_return;
-    }
-    const FriendlyStatus status
-        = FriendlyStatus::build(assertions.value(), agentPID, FriendlyStatus::applicationNames(*applications));
-    if (status.apps.isEmpty())
-        say(QStringLiteral("지금 잠자기를 막는 앱: 없음"));
-    else
-        say(QStringLiteral("지금 잠자기를 막는 앱:"));
-    for (const FriendlyApp &app : status.apps)
-        say(QStringLiteral("  %1 — %2 (pid %3)").arg(app.name, app.activityText()).arg(app.pid));
-    if (!status.systemProcesses.isEmpty())
-        say(QStringLiteral("시스템 프로세스: %1").arg(status.systemProcesses.join(QStringLiteral(", "))));
+    return StatusInhibitors::read(QDBusConnection::systemBus(), m_bus, m_remote->ownerPID());
 }
 
 QCoro::Task<int> WakoraCommand::switchKinds(bool enabled, bool display)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProgramLocations.h"
+#include "StatusInhibitors.h"
 
 #include <QDBusConnection>
 #include <QStringList>
@@ -53,7 +54,7 @@ public:
 
 private:
     QCoro::Task<int> status(bool json);
-    QCoro::Task<> listInhibitors(qint32 agentPID);
+    QCoro::Task<StatusInhibitors> readInhibitors();
     QCoro::Task<int> switchKinds(bool enabled, bool display);
     QCoro::Task<int> toggle(bool display);
     // No change shows the rules; otherwise one of them changes.

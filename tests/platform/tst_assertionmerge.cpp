@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 using Registry = DesktopInhibitor::Registry;
@@ -172,6 +174,82 @@ private Q_SLOTS:
         const QList<ProcessAssertion> merged = AssertionMerge::merge(listings);
         QCOMPARE(merged.size(), 5);
         QCOMPARE(merged.count(ProcessAssertion{ 4300, u"sleep"_s, u"Copying"_s, u"Backup"_s }), 3);
+    }
+
+    void kdeEntriesTellWhatTheyHoldOff_data()
+    {
+        QTest::addColumn<QList<LogindInhibitor>>("logind");
+        QTest::addColumn<QList<DesktopInhibitor>>("kde"); // with what PowerDevil has in effect
+        QTest::addColumn<QStringList>("types"); // of each entry, in the order of `kde`
+
+        const QString ourSleep = u"Wakora: prevent system sleep"_s;
+        const QString ourDisplay = u"Wakora: prevent display sleep"_s;
+        const auto kde = [](const QString &application, const QString &inEffect, const QString &reason) {
+            return desktop(Registry::kde, application, inEffect, reason);
+        };
+        QTest::newRow("suspending alone in effect")
+            << QList<LogindInhibitor>{}
+            << QList{ kde(u"Player"_s, u"sleep"_s, u"Music"_s), kde(u"Wakora"_s, u"sleep"_s, ourSleep) }
+            << QStringList{ u"sleep"_s, u"sleep"_s };
+        // The screen policy holds off suspending too.
+        QTest::newRow("the screen in effect, nothing known: one holds it")
+            << QList<LogindInhibitor>{} << QList{ kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s) }
+            << QStringList{ u"sleep:idle"_s };
+        QTest::newRow("ours hold suspending: the other holds the screen")
+            << QList<LogindInhibitor>{}
+            << QList{ kde(u"Wakora"_s, u"sleep:idle"_s, ourSleep), kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s) }
+            << QStringList{ u"sleep"_s, u"sleep:idle"_s };
+        QTest::newRow("ours hold the screen: the other cannot be told, suspending")
+            << QList<LogindInhibitor>{}
+            << QList{ kde(u"Player"_s, u"sleep:idle"_s, u"Music"_s), kde(u"Wakora"_s, u"sleep:idle"_s, ourDisplay) }
+            << QStringList{ u"sleep"_s, u"sleep:idle"_s };
+        QTest::newRow("a copy of logind's idle lock accounts for the screen")
+            << QList{ lock(u"idle"_s, u"Backup"_s, u"Copying"_s, 4300) }
+            << QList{ kde(u"Backup"_s, u"sleep:idle"_s, u"Copying"_s), kde(u"Player"_s, u"sleep:idle"_s, u"Music"_s) }
+            << QStringList{ u"idle"_s, u"sleep"_s };
+        QTest::newRow("a copy of logind's sleep lock does not")
+            << QList{ lock(u"sleep"_s, u"Backup"_s, u"Copying"_s, 4300) }
+            << QList{ kde(u"Backup"_s, u"sleep:idle"_s, u"Copying"_s), kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s) }
+            << QStringList{ u"sleep"_s, u"sleep:idle"_s };
+        QTest::newRow("several unknown with the screen in effect: each may hold it")
+            << QList<LogindInhibitor>{}
+            << QList{ kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s), kde(u"Backup"_s, u"sleep:idle"_s, u"Copying"_s) }
+            << QStringList{ u"sleep:idle"_s, u"sleep:idle"_s };
+        // Another reason under our name (an older Wakora's) is not known to be ours.
+        QTest::newRow("our name, another reason")
+            << QList<LogindInhibitor>{}
+            << QList{ kde(u"Wakora"_s, u"sleep:idle"_s, u"Old words"_s), kde(u"Player"_s, u"sleep:idle"_s, u"Video"_s) }
+            << QStringList{ u"sleep:idle"_s, u"sleep:idle"_s };
+        // An entry of ours not yet counted by PowerDevil keeps what we asked for.
+        QTest::newRow("ours before they count")
+            << QList<LogindInhibitor>{} << QList{ kde(u"Wakora"_s, u"sleep"_s, ourDisplay) }
+            << QStringList{ u"sleep:idle"_s };
+    }
+
+    // PowerDevil's list carries no policy: each entry's comes from what is
+    // in effect, and from what ours and its copies of logind's locks hold.
+    void kdeEntriesTellWhatTheyHoldOff()
+    {
+        QFETCH(QList<LogindInhibitor>, logind);
+        QFETCH(QList<DesktopInhibitor>, kde);
+        QFETCH(QStringList, types);
+        AssertionMerge::Listings listings;
+        listings.logind = logind;
+        listings.desktop = kde;
+        listings.agentPid = 3000;
+        for (qsizetype index = 0; index < kde.size(); ++index)
+            if (!AssertionMerge::isWakora(kde.at(index).application))
+                listings.applications.insert(kde.at(index).application, { 5000 + index, kde.at(index).application });
+        const QList<ProcessAssertion> merged = AssertionMerge::merge(listings);
+        // Every reason of a row is its own; a copy of logind's lock is shown from logind.
+        QCOMPARE(merged.size(), kde.size());
+        for (qsizetype index = 0; index < kde.size(); ++index) {
+            const DesktopInhibitor &entry = kde.at(index);
+            const auto found = std::find_if(merged.cbegin(), merged.cend(),
+                [&entry](const ProcessAssertion &assertion) { return assertion.reason == entry.reason; });
+            QVERIFY2(found != merged.cend(), qPrintable(entry.reason));
+            QCOMPARE(found->type, types.at(index));
+        }
     }
 
     void ourOwnEntriesAreTheAgents()

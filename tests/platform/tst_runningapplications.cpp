@@ -246,6 +246,35 @@ private Q_SLOTS:
             QVERIFY2(!applications.desktopApplication(key), qPrintable(key));
     }
 
+    // Applications give their short name or their window class where the
+    // entry carries a longer name: Firefox ESR inhibits as "Firefox".
+    void entriesAreFoundByWindowClassOrLeadingWord()
+    {
+        write(u"lib/firefox-esr/firefox-esr"_s, "ELF", true);
+        writeEntry(u"sys/applications/firefox-esr.desktop"_s,
+            "Type=Application\nName=Firefox ESR\nExec=" + at(u"lib/firefox-esr/firefox-esr"_s).toUtf8()
+                + " %u\nStartupWMClass=Firefox-esr\n");
+        write(u"bin/chat-launcher"_s, "ELF", true);
+        writeEntry(u"sys/applications/com.example.Chat.desktop"_s,
+            "Type=Application\nName=Chat\nExec=chat-launcher\nStartupWMClass=ChatClient\n");
+        write(u"bin/code-oss"_s, "ELF", true);
+        writeEntry(u"sys/applications/code-oss.desktop"_s, "Type=Application\nName=Code - OSS\nExec=code-oss\n");
+        write(u"bin/code-insiders"_s, "ELF", true);
+        writeEntry(
+            u"sys/applications/code-insiders.desktop"_s, "Type=Application\nName=Insiders\nExec=code-insiders\n");
+        SystemRunningApplications applications(sources);
+
+        for (const QString &key :
+            { u"Firefox"_s, u"firefox"_s, u"firefox-esr"_s, u"FIREFOX-ESR"_s, u"/usr/lib/firefox-esr/firefox-esr"_s })
+            QCOMPARE(applications.desktopApplication(key).value_or(DesktopApplication{}).id, u"firefox-esr"_s);
+        QCOMPARE(
+            applications.desktopApplication(u"chatclient"_s).value_or(DesktopApplication{}).id, u"com.example.Chat"_s);
+        // A word two entries begin with names neither for sure; only whole
+        // words count, and a very short one never does.
+        for (const QString &key : { u"code"_s, u"fire"_s, u"fi"_s, u"esr"_s, u"chat-"_s })
+            QVERIFY2(!applications.desktopApplication(key), qPrintable(key));
+    }
+
     void processesOfAnEntry()
     {
         const QString browserBin = at(u"lib/browser/browser-bin"_s);

@@ -75,6 +75,7 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
     QString name() const { return m_name; }
+    qint64 processId() const { return m_process.processId(); }
     // From exec until the daemon owned its name.
     qint64 startupMs() const { return m_startupMs; }
 
