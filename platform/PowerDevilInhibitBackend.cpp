@@ -3,8 +3,10 @@
 #include "DBusCalls.h"
 #include "DBusStatus.h"
 #include "InhibitServices.h"
+#include "InhibitorLists.h"
 #include "PowerControlLogging.h"
 
+#include <algorithm>
 #include <cerrno>
 
 PowerDevilInhibitBackend::PowerDevilInhibitBackend(
@@ -58,4 +60,15 @@ QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> PowerDevilInhibitBacke
         co_return Unexpected(qint32(-EIO));
     co_return std::unique_ptr<Inhibitor>(
         std::make_unique<CookieInhibitor>(bus, held, reply.arguments().value(0).toUInt(), timeout));
+}
+
+QCoro::Task<std::optional<bool>> PowerDevilInhibitBackend::isListed(AssertionKind kind)
+{
+    const QString reason = assertionName(kind);
+    const auto listed = co_await InhibitorLists::readKde(m_bus);
+    if (!listed)
+        co_return std::nullopt;
+    co_return std::any_of(listed->cbegin(), listed->cend(), [&](const DesktopInhibitor &inhibitor) {
+        return inhibitor.application == InhibitServices::who && inhibitor.reason == reason;
+    });
 }

@@ -23,6 +23,10 @@ public:
     QCoro::Task<bool> isAnswering(AssertionKind kind) override;
     QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> inhibit(AssertionKind kind) override;
     std::optional<QString> holderName(AssertionKind kind) const override;
+    // ListInhibitions shows ("Wakora", the display's reason)...
+    QCoro::Task<std::optional<bool>> isListed(AssertionKind kind) override;
+    // ...once PowerDevil has put it into effect, five seconds after it was asked.
+    std::chrono::milliseconds settleTime() const override { return std::chrono::milliseconds(6000); }
 
     // Where the cookie goes back to.
     static CookieInhibitor::Service service();

@@ -24,6 +24,7 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QPair>
+#include <QTest>
 
 #include <optional>
 
@@ -183,7 +184,8 @@ public:
             now = inhibitions().value_or(QList<Inhibition>{});
             if (now == expected)
                 break;
-            QThread::msleep(100);
+            // Events go on meanwhile: a control in this process follows PowerDevil's names.
+            QTest::qWait(100);
         } while (!deadline.hasExpired());
         return now;
     }
