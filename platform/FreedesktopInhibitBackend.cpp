@@ -6,7 +6,6 @@
 #include "InhibitorLists.h"
 #include "PowerControlLogging.h"
 
-#include <algorithm>
 #include <cerrno>
 
 FreedesktopInhibitBackend::FreedesktopInhibitBackend(
@@ -47,9 +46,7 @@ QCoro::Task<std::optional<bool>> FreedesktopInhibitBackend::isListed(AssertionKi
     const QDBusConnection bus = m_bus;
     const QString reason = assertionName(kind);
     if (const auto plasma = co_await InhibitorLists::readKde(bus)) {
-        const bool listed = std::any_of(plasma->cbegin(), plasma->cend(), [&](const DesktopInhibitor &inhibitor) {
-            return inhibitor.application == InhibitServices::who && inhibitor.reason == reason;
-        });
+        const bool listed = InhibitorLists::listsOurs(*plasma, reason);
         // Only PowerDevil's own Inhibit is sure to land in its list; a screen
         // locker of another make may keep the display's to itself.
         if (listed || kind == AssertionKind::systemSleep)
@@ -61,8 +58,7 @@ QCoro::Task<std::optional<bool>> FreedesktopInhibitBackend::isListed(AssertionKi
     const auto xfce = co_await InhibitorLists::readXfce(bus);
     if (!xfce)
         co_return std::nullopt;
-    co_return std::any_of(xfce->cbegin(), xfce->cend(),
-        [](const DesktopInhibitor &inhibitor) { return inhibitor.application == InhibitServices::who; });
+    co_return InhibitorLists::listsOurs(*xfce);
 }
 
 QCoro::Task<Expected<std::unique_ptr<Inhibitor>, qint32>> FreedesktopInhibitBackend::inhibit(AssertionKind kind)

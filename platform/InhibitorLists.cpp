@@ -11,6 +11,7 @@
 #include <QDBusPendingCall>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -239,6 +240,13 @@ QCoro::Task<std::optional<qint32>> ownerPid(QDBusConnection bus, QString name)
     if (pid == 0 || pid > uint(std::numeric_limits<qint32>::max()))
         co_return std::nullopt;
     co_return qint32(pid);
+}
+
+bool listsOurs(const QList<DesktopInhibitor> &inhibitors, const QString &reason)
+{
+    return std::any_of(inhibitors.cbegin(), inhibitors.cend(), [&reason](const DesktopInhibitor &inhibitor) {
+        return inhibitor.application == InhibitServices::who && (reason.isEmpty() || inhibitor.reason == reason);
+    });
 }
 
 } // namespace InhibitorLists

@@ -28,6 +28,10 @@ QCoro::Task<std::optional<QList<DesktopInhibitor>>> readGnomeSession(QDBusConnec
 QCoro::Task<std::optional<QList<DesktopInhibitor>>> readKde(QDBusConnection sessionBus);
 QCoro::Task<std::optional<QList<DesktopInhibitor>>> readXfce(QDBusConnection sessionBus);
 
+// Whether a desktop's list holds an inhibit of ours (application "Wakora")
+// with that reason; any reason when `reason` is empty (Xfce keeps none).
+bool listsOurs(const QList<DesktopInhibitor> &inhibitors, const QString &reason = QString());
+
 // The process owning a bus name; absent when nobody owns it.
 QCoro::Task<std::optional<qint32>> ownerPid(QDBusConnection bus, QString name);
 

@@ -6,7 +6,6 @@
 #include "InhibitorLists.h"
 #include "PowerControlLogging.h"
 
-#include <algorithm>
 #include <cerrno>
 
 PowerDevilInhibitBackend::PowerDevilInhibitBackend(
@@ -68,7 +67,5 @@ QCoro::Task<std::optional<bool>> PowerDevilInhibitBackend::isListed(AssertionKin
     const auto listed = co_await InhibitorLists::readKde(m_bus);
     if (!listed)
         co_return std::nullopt;
-    co_return std::any_of(listed->cbegin(), listed->cend(), [&](const DesktopInhibitor &inhibitor) {
-        return inhibitor.application == InhibitServices::who && inhibitor.reason == reason;
-    });
+    co_return InhibitorLists::listsOurs(*listed, reason);
 }
