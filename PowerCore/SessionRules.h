@@ -7,8 +7,8 @@
 #include <optional>
 
 // The conditions the user sets for keeping the machine awake at all: only
-// on mains power, and not below a battery level. Whatever keeps the machine
-// awake (a switch or a timed session) ends when one of them stops holding.
+// on mains power, and not below a battery level. While one of them does not
+// hold, nothing keeps the machine awake.
 // Pure: the agent reads the power source and stores the rules.
 class SessionRules
 {
@@ -35,4 +35,7 @@ public:
     // Why the machine may not be kept awake now, in the words of the notice;
     // absent while every rule holds. On mains power no rule is broken.
     std::optional<QString> broken(const PowerSource &source) const;
+    // The same as a standing reason, for the list of what holds the machine
+    // awake or not: "배터리 20% 미만이라 꺼 둠".
+    std::optional<QString> vetoText(const PowerSource &source) const;
 };

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "AutostartLoginItem.h"
+#include "ClaimTexts.h"
 #include "ClamshellController.h"
 #include "ConditionsDialog.h"
 #include "FakePowerControl.h"
@@ -64,6 +65,19 @@ QCoro::Task<QDateTime> readTimedSessionEnd(std::weak_ptr<RemoteMenuBar> weak)
     co_return answer.value().endsAt.value_or(QDateTime());
 }
 
+// Why the agent keeps the machine awake, or not; empty while it cannot say.
+QCoro::Task<QStringList> readReasons(std::weak_ptr<RemoteMenuBar> weak)
+{
+    const std::shared_ptr<RemoteMenuBar> remote = weak.lock();
+    if (!remote || !remote->isAvailable())
+        co_return QStringList();
+    const auto answer = co_await remote->claims();
+    if (!answer)
+        co_return QStringList();
+    co_return ClaimTexts::of(
+        ClaimRecord::claims(answer.value().claims), answer.value().vetoes, QDateTime::currentDateTimeUtc());
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
@@ -105,6 +119,7 @@ void AppDelegate::applicationDidFinishLaunching()
     if (m_remote) {
         const std::weak_ptr<RemoteMenuBar> weak = m_remote;
         m_mainWindowController->viewController()->setTimedSessionSource([weak] { return readTimedSessionEnd(weak); });
+        m_mainWindowController->viewController()->setReasonsSource([weak] { return readReasons(weak); });
     }
 
     m_statusItemController = std::make_unique<StatusItemController>(

@@ -142,6 +142,7 @@ RemoteMenuBar::RemoteMenuBar(QDBusConnection bus, ProgramLocations locations,
     , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
 {
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
+    ClaimRecord::registerType();
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &RemoteMenuBar::connectionLost);
     if (m_options.receivesChanges) {
         m_callback = std::make_unique<MenuBarClientCallback>(this);
@@ -445,6 +446,17 @@ QCoro::Task<Expected<void, QString>> RemoteMenuBar::setWhileApplication(QString 
 {
     QVariantList arguments{ QVariant(idOrName), QVariant::fromValue(qlonglong(kinds)) };
     co_return co_await change(QStringLiteral("SetWhileApplication"), arguments);
+}
+
+QCoro::Task<Expected<RemoteMenuBar::Claims, QString>> RemoteMenuBar::claims()
+{
+    const auto reply = co_await callRaw(QStringLiteral("Claims"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    Claims claims;
+    claims.claims = qdbus_cast<QList<ClaimRecord>>(reply.value().value(0));
+    claims.vetoes = reply.value().value(1).toStringList();
+    co_return claims;
 }
 
 void RemoteMenuBar::reconnect()

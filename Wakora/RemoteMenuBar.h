@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClaimRecord.h"
 #include "ClamshellServicing.h"
 #include "ConnectionLossPolicy.h"
 #include "PowerToggling.h"
@@ -99,6 +100,13 @@ public:
     };
     QCoro::Task<Expected<WhileApplication, QString>> whileApplication();
     QCoro::Task<Expected<void, QString>> setWhileApplication(QString idOrName, qint64 kinds);
+
+    // What keeps the machine awake, and the conditions that now forbid it.
+    struct Claims {
+        QList<ClaimRecord> claims;
+        QStringList vetoes;
+    };
+    QCoro::Task<Expected<Claims, QString>> claims();
 
     // Keeps the agent registered at login, replaces agents of other
     // prefixes and reads the state once. Called once after creation.

@@ -1,140 +1,111 @@
 #include "ApplicationSessionWatcher.h"
 
-#include "OffMainThread.h"
 #include "TimedSession.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QSettings>
 
 Q_LOGGING_CATEGORY(lcApplicationSession, "com.quorvel.WakoraApp.ApplicationSession")
 
-namespace {
-
-std::unique_ptr<QSettings> settings()
+ApplicationSessionWatcher::ApplicationSessionWatcher(KeepAwakeLedger *ledger, RuleStore *store,
+    std::shared_ptr<RunningApplicationReading> applications, std::shared_ptr<ApplicationPresence> presence,
+    QObject *parent)
+    : QObject(parent)
+    , m_ledger(ledger)
+    , m_store(store)
+    , m_applications(std::move(applications))
+    , m_presence(std::move(presence))
 {
-    return std::make_unique<QSettings>(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
+    connect(m_presence.get(), &ApplicationPresence::runningChanged, this, &ApplicationSessionWatcher::runningChanged);
+    connect(store, &RuleStore::applicationRuleChanged, this, [this] {
+        Q_EMIT ruleChanged();
+        follow();
+    });
+    follow();
 }
 
-} // namespace
-
-ApplicationSessionWatcher::ApplicationSessionWatcher(PowerToggling *power,
-    std::shared_ptr<RunningApplicationReading> applications, std::chrono::milliseconds interval, QObject *parent)
-    : QObject(parent)
-    , m_power(power)
-    , m_applications(std::move(applications))
+QString ApplicationSessionWatcher::applicationName() const
 {
-    const auto stored = settings();
-    m_rule.application = stored->value(applicationKey()).toString();
-    const qint64 kinds = stored->value(kindsKey(), 1).toLongLong();
-    m_rule.kinds = TimedSession::isValidKinds(kinds) ? kinds : 1;
-    if (const auto entry
-        = m_rule.application.isEmpty() ? std::nullopt : m_applications->desktopApplication(m_rule.application))
-        m_name = entry->localizedName;
-    connect(&m_timer, &QTimer::timeout, this, [this] { check(); });
-    // Looked at only while a rule is set: with none, nothing wakes the agent.
-    m_timer.setInterval(interval);
-    if (!m_rule.application.isEmpty())
-        m_timer.start();
+    return m_name.isEmpty() ? rule().application : m_name;
 }
 
 QCoro::Task<std::optional<QString>> ApplicationSessionWatcher::setRule(QString idOrName, qint64 kinds)
 {
-    QPointer<ApplicationSessionWatcher> self(this);
-    Rule rule;
-    QString name;
+    ApplicationRule rule;
     if (!idOrName.isEmpty()) {
         if (!TimedSession::isValidKinds(kinds))
             co_return TimedSession::invalidKinds();
         const auto entry = m_applications->desktopApplication(idOrName);
         if (!entry)
             co_return unknownApplication();
-        rule = Rule{ entry->id, kinds };
-        name = entry->localizedName;
+        rule = ApplicationRule{ entry->id, kinds };
     }
-    const auto store = [rule]() -> std::optional<QString> {
-        const auto stored = settings();
-        stored->setValue(applicationKey(), rule.application);
-        stored->setValue(kindsKey(), rule.kinds);
-        stored->sync();
-        if (stored->status() != QSettings::NoError)
-            return QStringLiteral("Cannot store the rule in %1").arg(stored->fileName());
-        return std::nullopt;
-    };
-    const std::optional<QString> failure = co_await offMainThread(store);
-    if (!self)
+    const QPointer<RuleStore> store = m_store;
+    if (!store)
         co_return QStringLiteral("The agent is ending");
-    if (failure)
-        co_return failure;
-    // The old rule's session ends with it; the new one starts at the next look.
-    const qint64 turnedOn = m_turnedOn;
-    m_turnedOn = 0;
-    m_running = false;
-    m_rule = rule;
-    m_name = name;
-    if (m_rule.application.isEmpty())
-        m_timer.stop();
-    else if (!m_timer.isActive())
-        m_timer.start();
-    Q_EMIT ruleChanged();
-    co_await turnOff(turnedOn);
-    if (!self)
-        co_return std::nullopt;
-    co_await check();
-    co_return std::nullopt;
+    // The store announces the new rule, which follow() then carries out.
+    co_return co_await store->setApplicationRule(rule);
 }
 
-QCoro::Task<> ApplicationSessionWatcher::check()
+void ApplicationSessionWatcher::follow()
 {
-    const QPointer<PowerToggling> power = m_power;
-    if (m_checking || m_rule.application.isEmpty() || !power)
-        co_return;
-    QPointer<ApplicationSessionWatcher> self(this);
-    const bool running = !m_applications->processIds(m_rule.application).isEmpty();
-    if (running == m_running)
-        co_return;
-    m_checking = true;
-    m_running = running;
+    const ApplicationRule &rule = m_store->applicationRule();
+    const std::optional<DesktopApplication> entry
+        = rule.application.isEmpty() ? std::nullopt : m_applications->desktopApplication(rule.application);
+    m_name = entry ? entry->localizedName : QString();
+    // The old rule's claim ends with it, whatever the new rule says.
+    release();
+    m_presence->watch(rule.application);
+    qCInfo(lcApplicationSession, "Following %s (%s)", qUtf8Printable(rule.application),
+        qUtf8Printable(m_presence->method()));
+    if (m_presence->isRunning())
+        claim();
+}
+
+void ApplicationSessionWatcher::runningChanged(bool running)
+{
     if (running) {
-        qCInfo(
-            lcApplicationSession, "%s runs: keeping kinds %lld on", qUtf8Printable(m_rule.application), m_rule.kinds);
-        for (const AssertionKind kind : allAssertionKinds) {
-            if (!(m_rule.kinds & assertionBit(kind)) || !power || power->isAskedFor(kind))
-                continue;
-            const auto result = co_await power->setEnabled(true, kind);
-            if (!self)
-                co_return;
-            if (result)
-                m_turnedOn |= assertionBit(kind);
-            else
-                qCWarning(lcApplicationSession, "Cannot turn kind %lld on: %s", rawValue(kind),
-                    qUtf8Printable(result.error()));
-        }
-    } else {
-        const qint64 turnedOn = m_turnedOn;
-        m_turnedOn = 0;
-        co_await turnOff(turnedOn);
-        if (!self)
-            co_return;
-        if (turnedOn != 0)
-            Q_EMIT ended(QCoreApplication::translate("WakoraMenuBar", "%1이(가) 종료되어 잠자기 방지를 껐습니다.")
-                             .arg(m_name.isEmpty() ? m_rule.application : m_name));
+        claim();
+        return;
     }
-    m_checking = false;
+    // What only this claim kept on goes off with it: that is what the notice says.
+    const QPointer<KeepAwakeLedger> ledger = m_ledger;
+    const auto claimed = ledger ? ledger->claim(Claim::applicationOwner()) : std::nullopt;
+    qint64 released = 0;
+    if (claimed && !ledger->veto()) {
+        for (const AssertionKind kind : allAssertionKinds) {
+            const bool othersAsk = std::any_of(ledger->claims().cbegin(), ledger->claims().cend(),
+                [kind](const Claim &other) {
+                    return other.owner != Claim::applicationOwner() && (other.kinds & assertionBit(kind));
+                });
+            if ((claimed->kinds & assertionBit(kind)) && !othersAsk)
+                released |= assertionBit(kind);
+        }
+    }
+    release();
+    if (released != 0)
+        Q_EMIT ended(QCoreApplication::translate("WakoraMenuBar", "%1이(가) 종료되어 잠자기 방지를 껐습니다.")
+                         .arg(applicationName()));
 }
 
-QCoro::Task<> ApplicationSessionWatcher::turnOff(qint64 kinds)
+QCoro::Task<> ApplicationSessionWatcher::claim()
 {
-    QPointer<ApplicationSessionWatcher> self(this);
-    for (const AssertionKind kind : allAssertionKinds) {
-        const QPointer<PowerToggling> power = m_power;
-        if (!(kinds & assertionBit(kind)) || !power || !power->isAskedFor(kind))
-            continue;
-        const auto result = co_await power->setEnabled(false, kind);
-        if (!self)
-            co_return;
-        if (!result)
-            qCWarning(
-                lcApplicationSession, "Cannot turn kind %lld off: %s", rawValue(kind), qUtf8Printable(result.error()));
-    }
+    const QPointer<KeepAwakeLedger> ledger = m_ledger;
+    const ApplicationRule rule = m_store->applicationRule();
+    if (!ledger || rule.application.isEmpty())
+        co_return;
+    qCInfo(lcApplicationSession, "%s runs: claiming kinds %lld", qUtf8Printable(rule.application), rule.kinds);
+    // A standing order: while a condition vetoes it, it waits to be held.
+    const auto failure = co_await ledger->add(
+        Claim::applicationOwner(), rule.kinds, { std::nullopt, applicationName(), /*waitsOutVeto=*/true });
+    if (failure)
+        qCWarning(lcApplicationSession, "Cannot keep kinds %lld on for %s: %s", rule.kinds,
+            qUtf8Printable(rule.application), qUtf8Printable(*failure));
+}
+
+QCoro::Task<> ApplicationSessionWatcher::release()
+{
+    const QPointer<KeepAwakeLedger> ledger = m_ledger;
+    if (ledger)
+        co_await ledger->withdraw(Claim::applicationOwner());
 }

@@ -4,17 +4,22 @@
 #include "ClamshellClient.h"
 #include "ClamshellController.h"
 #include "HelperRegistration.h"
+#include "ClaimTexts.h"
 #include "InhibitorPowerControl.h"
+#include "KeepAwakeLedger.h"
+#include "LedgerSwitch.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
 #include "PowerSourceMonitor.h"
+#include "RuleStore.h"
 #include "SessionLength.h"
 #include "SessionNotifier.h"
 #include "SessionRuleKeeper.h"
 #include "SleepWatcher.h"
 #include "StatusItemController.h"
+#include "SystemApplicationPresence.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
 #include "TimedSessionController.h"
@@ -44,11 +49,18 @@ MenuBarAppDelegate::MenuBarAppDelegate(
     , m_options(std::move(options))
     , m_powerControl(std::make_shared<InhibitorPowerControl>(systemBus, sessionBus))
     , m_powerController(std::make_unique<PowerController>(m_powerControl))
-    , m_timedSessions(std::make_unique<TimedSessionController>(m_powerController.get()))
+    , m_ledger(std::make_unique<KeepAwakeLedger>(m_powerController.get()))
+    , m_switch(std::make_unique<LedgerSwitch>(m_powerController.get(), m_ledger.get()))
+    , m_ruleStore(std::make_unique<RuleStore>())
+    , m_powerSource(std::make_unique<PowerSourceMonitor>(systemBus))
+    , m_timedSessions(std::make_unique<TimedSessionController>(m_ledger.get()))
     , m_sessionNotifier(std::make_unique<SessionNotifier>(m_timedSessions.get(), sessionBus))
-    , m_ruleKeeper(
-          std::make_unique<SessionRuleKeeper>(m_powerController.get(), std::make_shared<PowerSourceMonitor>(systemBus)))
+    , m_ruleKeeper(std::make_unique<SessionRuleKeeper>(m_ledger.get(), m_ruleStore.get()))
 {
+    // The ledger is the only one to ask the power controller; everything
+    // that keeps the machine awake is a claim on it.
+    connect(m_powerSource.get(), &PowerSourceMonitor::changed, m_ruleKeeper.get(),
+        [this] { m_ruleKeeper->setSource(m_powerSource->source()); });
     connect(m_ruleKeeper.get(), &SessionRuleKeeper::ended, m_sessionNotifier.get(),
         [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
 }
@@ -66,9 +78,15 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     // A failed toggle from the menu opens the main window; the agent itself
     // shows no error text.
     m_statusItemController = std::make_unique<StatusItemController>(
-        m_powerController.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
+        m_switch.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
         [this](const QString &) { openMainApplication(); });
     offerTimedSessions();
+    m_statusItemController->setReasons([ledger = m_ledger.get()] {
+        QStringList vetoes;
+        if (ledger->veto())
+            vetoes.append(*ledger->veto());
+        return ClaimTexts::of(ledger->claims(), vetoes, QDateTime::currentDateTimeUtc());
+    });
 
     // On X11 the server's own blanking is held off with the display kind.
     // Elsewhere a display kind that only logind holds is said to be unsure:
@@ -95,7 +113,8 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     // which matches the desktops' application ids to processes through it.
     auto applications = std::make_shared<SystemRunningApplications>();
     auto status = std::make_shared<SystemPowerStatus>(m_systemBus, m_sessionBus, applications);
-    m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_powerController.get(), applications);
+    m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_ledger.get(), m_ruleStore.get(),
+        applications, std::make_shared<SystemApplicationPresence>(applications, SystemApplicationPresence::Options{}));
     connect(m_applicationWatcher.get(), &ApplicationSessionWatcher::ended, m_sessionNotifier.get(),
         [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
@@ -104,7 +123,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;
     m_xpcService
-        = std::make_unique<MenuBarXPCService>(m_powerController.get(), m_clamshell.get(), m_usageRecorder->store(),
+        = std::make_unique<MenuBarXPCService>(m_switch.get(), m_ledger.get(), m_clamshell.get(), m_usageRecorder->store(),
             m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(), m_applicationWatcher.get());
 
     // Requests are served only from here on, once everything above exists.
@@ -206,6 +225,7 @@ QCoro::Task<> MenuBarAppDelegate::quitWhenReleased()
         co_return;
     m_quitting = true;
     QPointer<MenuBarAppDelegate> self(this);
+    m_ledger->detach();
     // Each service's answer is bounded by its time-out, so this ends.
     co_await m_powerController->releaseAll();
     if (!self)
@@ -218,6 +238,7 @@ void MenuBarAppDelegate::applicationWillTerminate()
     // logind's locks are given back here and now; a desktop service's
     // answer can no longer be awaited, but our connection closing as the
     // process ends gives it back all the same.
+    m_ledger->detach();
     (void)m_powerController->releaseAll();
     // The history's last session ends with the process, and the history is
     // on disk before the process ends.

@@ -12,6 +12,10 @@
 
 class ClamshellController;
 class InhibitorPowerControl;
+class KeepAwakeLedger;
+class LedgerSwitch;
+class PowerSourceMonitor;
+class RuleStore;
 class MenuBarXPCService;
 class PowerController;
 class SessionNotifier;
@@ -52,6 +56,7 @@ public:
     void applicationWillTerminate();
 
     PowerController *powerController() const { return m_powerController.get(); }
+    KeepAwakeLedger *ledger() const { return m_ledger.get(); }
 
 Q_SIGNALS:
     // The session bus connection is gone for good: no client can reach the
@@ -74,6 +79,10 @@ private:
     Options m_options;
     std::shared_ptr<InhibitorPowerControl> m_powerControl;
     std::unique_ptr<PowerController> m_powerController;
+    std::unique_ptr<KeepAwakeLedger> m_ledger;
+    std::unique_ptr<LedgerSwitch> m_switch;
+    std::unique_ptr<RuleStore> m_ruleStore;
+    std::unique_ptr<PowerSourceMonitor> m_powerSource;
     std::unique_ptr<X11ScreenSaverSuspension> m_screenSaver;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
     std::unique_ptr<WallClockWatcher> m_wallClock;

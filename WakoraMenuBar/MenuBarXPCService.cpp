@@ -6,7 +6,8 @@
 #include "MenuBarService.h"
 #include "OffMainThread.h"
 #include "PeerProcess.h"
-#include "PowerController.h"
+#include "ClaimRecord.h"
+#include "KeepAwakeLedger.h"
 #include "SessionRuleKeeper.h"
 #include "TimedSessionController.h"
 #include "UsageStore.h"
@@ -52,7 +53,7 @@ QVariant optionalText(const std::optional<QString> &text)
 
 } // namespace
 
-MenuBarXPCService::MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
+MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledger, ClamshellController *clamshell,
     std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
     TimedSessionController *timedSessions, SessionRuleKeeper *rules, ApplicationSessionWatcher *applicationWatcher,
     QObject *parent)
@@ -60,7 +61,8 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
             ? QList<const DBusInterfaceDescription *>{ &agentInterface(), &sessionsInterface() }
             : QList<const DBusInterfaceDescription *>{ &agentInterface() },
         parent)
-    , m_powerController(powerController)
+    , m_power(power)
+    , m_ledger(ledger)
     , m_clamshell(clamshell)
     , m_timedSessions(timedSessions)
     , m_rules(rules)
@@ -68,12 +70,13 @@ MenuBarXPCService::MenuBarXPCService(PowerController *powerController, Clamshell
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
-    , m_requests(powerController)
+    , m_requests(power)
     , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
 {
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
+    ClaimRecord::registerType();
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &MenuBarXPCService::removeClient);
-    connect(powerController, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
+    connect(power, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
     if (timedSessions)
         connect(timedSessions, &TimedSessionController::didChange, this, &MenuBarXPCService::notifyClients);
     if (rules)
@@ -208,18 +211,14 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
     if (member == u"SetAssertion") {
         const qint64 kind = arguments.at(0).toLongLong();
         const bool enabled = arguments.at(1).toBool();
-        // A broken rule would turn the kind off again at once: say so instead
-        // of answering success.
+        // While a rule is broken nothing is held: the switch is refused in
+        // the rule's words rather than answered with success over nothing.
         const std::optional<AssertionKind> asked = assertionKindFromRaw(kind);
-        if (enabled && asked && m_rules && m_powerController && !m_powerController->isEnabled(*asked)) {
+        if (enabled && asked && m_rules && m_power && !m_power->isAskedFor(*asked)) {
             if (const auto broken = m_rules->brokenRule())
                 co_return message.createReply(QVariantList{ optionalText(broken) });
         }
         const auto failure = co_await m_requests.setAssertion(kind, enabled);
-        // A plain switch is the user taking over from a timed session, even
-        // one that found the kind as it asked.
-        if (!failure && self && m_timedSessions)
-            m_timedSessions->takeOver();
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"SetClamshell") {
@@ -315,8 +314,7 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"WhileApplication") {
-        const ApplicationSessionWatcher::Rule rule
-            = m_applicationWatcher ? m_applicationWatcher->rule() : ApplicationSessionWatcher::Rule{};
+        const ApplicationRule rule = m_applicationWatcher ? m_applicationWatcher->rule() : ApplicationRule{};
         co_return message.createReply(
             QVariantList{ QVariant(rule.application), QVariant::fromValue(qlonglong(rule.kinds)) });
     }
@@ -328,6 +326,18 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         const qint64 kinds = arguments.at(1).toLongLong();
         const auto failure = co_await watcher->setRule(application, kinds);
         co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"Claims") {
+        // What keeps the machine awake, and what forbids it now.
+        QList<ClaimRecord> records;
+        QStringList vetoes;
+        if (const QPointer<KeepAwakeLedger> ledger = m_ledger) {
+            for (const Claim &claim : ledger->claims())
+                records.append(ClaimRecord::of(claim));
+            if (ledger->veto())
+                vetoes.append(*ledger->veto());
+        }
+        co_return message.createReply(QVariantList{ QVariant::fromValue(records), QVariant(vetoes) });
     }
     if (member == u"CancelTimedSession") {
         co_await sessions->cancel();

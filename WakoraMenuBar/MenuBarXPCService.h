@@ -15,7 +15,8 @@
 #include <memory>
 
 class ClamshellController;
-class PowerController;
+class KeepAwakeLedger;
+class PowerToggling;
 class TimedSessionController;
 class SessionRuleKeeper;
 class ApplicationSessionWatcher;
@@ -31,8 +32,10 @@ class MenuBarXPCService : public DBusRequestService
     Q_OBJECT
 
 public:
-    // Serves the timed sessions too when given their controller.
-    MenuBarXPCService(PowerController *powerController, ClamshellController *clamshell,
+    // Serves the timed sessions too when given their controller. The
+    // switch is the user's word to the ledger (LedgerSwitch), which lists
+    // what keeps the machine awake.
+    MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledger, ClamshellController *clamshell,
         std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
         TimedSessionController *timedSessions = nullptr, SessionRuleKeeper *rules = nullptr,
         ApplicationSessionWatcher *applicationWatcher = nullptr, QObject *parent = nullptr);
@@ -61,7 +64,8 @@ private:
     // The agent's own settings; any thread may open them.
     static std::unique_ptr<QSettings> defaults();
 
-    QPointer<PowerController> m_powerController;
+    QPointer<PowerToggling> m_power;
+    QPointer<KeepAwakeLedger> m_ledger;
     QPointer<ClamshellController> m_clamshell;
     QPointer<TimedSessionController> m_timedSessions;
     QPointer<SessionRuleKeeper> m_rules;

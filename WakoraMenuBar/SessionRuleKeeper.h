@@ -1,48 +1,43 @@
 #pragma once
 
-#include "PowerToggling.h"
-#include "SessionRules.h"
+#include "KeepAwakeLedger.h"
+#include "RuleStore.h"
 
 #include <QObject>
 #include <QPointer>
 
-#include <memory>
-
-class PowerSourceMonitor;
-
-// Holds the user's conditions for keeping the machine awake and applies
-// them: whenever the power source or the held kinds change and a rule no
-// longer holds, every held kind goes off (which also ends a timed session)
-// and ended() says why. The rules live in the agent's settings, so they
-// outlast the agent. Main thread only.
+// Applies the user's conditions on the power source (only on mains power,
+// not below a battery level) as the ledger's veto: while one is broken
+// nothing is held, and every claim returns when it holds again. Main thread
+// only.
 class SessionRuleKeeper : public QObject
 {
     Q_OBJECT
 
 public:
-    SessionRuleKeeper(PowerToggling *power, std::shared_ptr<PowerSourceMonitor> monitor, QObject *parent = nullptr);
+    SessionRuleKeeper(KeepAwakeLedger *ledger, RuleStore *store, QObject *parent = nullptr);
 
-    const SessionRules &rules() const { return m_rules; }
-    // The reason a rule forbids keeping the machine awake right now, if one does.
-    std::optional<QString> brokenRule() const;
+    const SessionRules &rules() const { return m_store->conditions(); }
+    const SessionRules::PowerSource &source() const { return m_source; }
+    // The reason a rule forbids keeping the machine awake right now, if one
+    // does, in the notice's words.
+    std::optional<QString> brokenRule() const { return m_store->conditions().broken(m_source); }
     // Stores and applies new rules; absent on success, else the text the
     // requester is shown. Nothing is stored when the rules are not valid.
     QCoro::Task<std::optional<QString>> setRules(SessionRules rules);
-
-    // The rules as stored; defaults where nothing (or nothing sensible) is.
-    static SessionRules storedRules();
+    // What the power source says now.
+    void setSource(const SessionRules::PowerSource &source);
 
 Q_SIGNALS:
     void rulesChanged();
-    // A rule stopped holding and the kinds were turned off; the reason in
-    // the notice's words.
+    // A rule stopped holding while something was claimed; the reason in the
+    // notice's words.
     void ended(const QString &reason);
 
 private:
-    QCoro::Task<> apply();
+    void apply();
 
-    QPointer<PowerToggling> m_power;
-    std::shared_ptr<PowerSourceMonitor> m_monitor;
-    SessionRules m_rules;
-    bool m_applying = false;
+    QPointer<KeepAwakeLedger> m_ledger;
+    QPointer<RuleStore> m_store;
+    SessionRules::PowerSource m_source;
 };

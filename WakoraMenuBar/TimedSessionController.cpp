@@ -26,16 +26,16 @@ std::chrono::milliseconds TimedSessionController::sinceBoot()
         + std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(now.tv_nsec));
 }
 
-TimedSessionController::TimedSessionController(PowerToggling *power, Clock now, Elapsed elapsed, QObject *parent)
+TimedSessionController::TimedSessionController(KeepAwakeLedger *ledger, Clock now, Elapsed elapsed, QObject *parent)
     : QObject(parent)
-    , m_power(power)
+    , m_ledger(ledger)
     , m_now(std::move(now))
     , m_elapsed(std::move(elapsed))
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { checkEnd(); });
-    connect(power, &PowerToggling::didChange, this, &TimedSessionController::powerChanged);
+    connect(ledger, &KeepAwakeLedger::claimCut, this, &TimedSessionController::claimCut);
 }
 
 QCoro::Task<std::optional<QString>> TimedSessionController::startFor(qint64 kinds, qint64 seconds)
@@ -62,31 +62,17 @@ QCoro::Task<std::optional<QString>> TimedSessionController::start(
     qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> length)
 {
     QPointer<TimedSessionController> self(this);
-    qint64 turnedOn = 0;
-    std::optional<QString> failure;
-    for (const AssertionKind kind : allAssertionKinds) {
-        const QPointer<PowerToggling> power = m_power;
-        if (!power) {
-            failure = endingText();
-            break;
-        }
-        if (!(kinds & assertionBit(kind)) || power->isAskedFor(kind))
-            continue;
-        const auto result = co_await power->setEnabled(true, kind);
-        if (!self)
-            co_return endingText();
-        if (!result) {
-            failure = result.error();
-            break;
-        }
-        turnedOn |= assertionBit(kind);
-    }
-    if (failure) {
-        // All or nothing: what this request turned on goes off again.
-        co_await turnOff(turnedOn);
+    const TurnQueue::Turn turn = co_await m_turns.next();
+    const QPointer<KeepAwakeLedger> ledger = m_ledger;
+    if (!self || !ledger)
+        co_return endingText();
+    // The length was asked for when the request came; its end counts from there.
+    const auto failure = co_await ledger->add(Claim::timerOwner(), kinds, { end, QString(), false });
+    if (!self)
+        co_return endingText();
+    if (failure)
         co_return failure;
-    }
-    m_session.start(kinds, turnedOn, end);
+    m_session.start(kinds, kinds, end);
     if (length)
         m_deadline = m_elapsed() + *length;
     else
@@ -97,37 +83,21 @@ QCoro::Task<std::optional<QString>> TimedSessionController::start(
     co_return std::nullopt;
 }
 
-QCoro::Task<bool> TimedSessionController::turnOff(qint64 kinds)
-{
-    QPointer<TimedSessionController> self(this);
-    bool allOff = true;
-    for (const AssertionKind kind : allAssertionKinds) {
-        const QPointer<PowerToggling> power = m_power;
-        if (!(kinds & assertionBit(kind)) || !power || !power->isAskedFor(kind))
-            continue;
-        const auto result = co_await power->setEnabled(false, kind);
-        if (!self)
-            co_return false;
-        if (!result) {
-            // The controller keeps the kind held and says so; the next switch retries.
-            qCWarning(lcTimedSession, "Cannot turn kind %lld off at the session's end: %s", rawValue(kind),
-                qUtf8Printable(result.error()));
-            allOff = false;
-        }
-    }
-    co_return allOff;
-}
-
 QCoro::Task<> TimedSessionController::checkEnd()
 {
-    if (m_ending || !m_session.isRunning())
+    QPointer<TimedSessionController> self(this);
+    const TurnQueue::Turn turn = co_await m_turns.next();
+    if (!self || !m_session.isRunning())
         co_return;
     if (const auto left = lengthLeft(); left && left->count() > 0) {
         // The wall clock may have moved: the end it shows follows the length left.
         const QDateTime end = m_now().addMSecs(left->count());
         const bool moved = std::abs(end.msecsTo(*m_session.endsAt())) >= 1000;
-        if (moved)
-            m_session.start(m_session.kinds(), 0, end);
+        if (moved) {
+            m_session.start(m_session.kinds(), m_session.kinds(), end);
+            if (m_ledger)
+                m_ledger->describe(Claim::timerOwner(), { end, QString(), false });
+        }
         arm();
         if (moved)
             Q_EMIT didChange();
@@ -137,59 +107,48 @@ QCoro::Task<> TimedSessionController::checkEnd()
         arm();
         co_return;
     }
-    QPointer<TimedSessionController> self(this);
-    m_ending = true;
-    m_timer.stop();
-    m_deadline.reset();
-    const qint64 kinds = m_session.kinds();
-    const qint64 turnedOn = m_session.stop();
-    qCInfo(lcTimedSession, "The session of kinds %lld has ended", kinds);
-    co_await turnOff(turnedOn);
-    if (!self)
-        co_return;
-    m_ending = false;
-    Q_EMIT didChange();
-    Q_EMIT sessionEnded(kinds);
+    qCInfo(lcTimedSession, "The session of kinds %lld has ended", m_session.kinds());
+    co_await end(true);
 }
 
 QCoro::Task<> TimedSessionController::cancel()
 {
-    if (m_ending || !m_session.isRunning())
-        co_return;
     QPointer<TimedSessionController> self(this);
-    m_ending = true;
+    const TurnQueue::Turn turn = co_await m_turns.next();
+    if (!self || !m_session.isRunning())
+        co_return;
+    co_await end(false);
+}
+
+QCoro::Task<> TimedSessionController::end(bool announce)
+{
+    QPointer<TimedSessionController> self(this);
     m_timer.stop();
     m_deadline.reset();
-    const qint64 turnedOn = m_session.stop();
-    co_await turnOff(turnedOn);
+    const qint64 kinds = m_session.kinds();
+    m_session.stop();
+    if (const QPointer<KeepAwakeLedger> ledger = m_ledger)
+        co_await ledger->withdraw(Claim::timerOwner());
     if (!self)
         co_return;
-    m_ending = false;
     Q_EMIT didChange();
+    if (announce)
+        Q_EMIT sessionEnded(kinds);
 }
 
-void TimedSessionController::powerChanged()
+void TimedSessionController::claimCut(const QString &owner, qint64 kinds)
 {
-    // While a session runs every kind it covers is on; one found off was
-    // switched off by someone else (a switch, a condition, a lost inhibitor).
-    // Our own toggles never do that: they turn covered kinds on, and off only
-    // once the session is over. Kinds it does not cover are none of its business.
-    const QPointer<PowerToggling> power = m_power;
-    if (!power || !m_session.isRunning())
+    if (owner != Claim::timerOwner() || !m_session.isRunning())
         return;
-    for (const AssertionKind kind : allAssertionKinds) {
-        if ((m_session.kinds() & assertionBit(kind)) && !power->isAskedFor(kind)) {
-            takeOver();
-            return;
-        }
+    const qint64 left = m_session.kinds() & ~kinds;
+    if (left != 0) {
+        // The switch took one kind; the session goes on with the other.
+        m_session.stop();
+        m_session.start(left, left, m_session.endsAt().value_or(m_now()));
+        Q_EMIT didChange();
+        return;
     }
-}
-
-void TimedSessionController::takeOver()
-{
-    if (m_ending || !m_session.isRunning())
-        return;
-    qCInfo(lcTimedSession, "A switch changed the held kinds: the timed session is over, the kinds stay as they are");
+    qCInfo(lcTimedSession, "The user switched the session's kinds off: the session is over");
     m_session.stop();
     m_timer.stop();
     m_deadline.reset();
@@ -202,7 +161,9 @@ void TimedSessionController::arm()
     if (!end)
         return;
     const auto left = lengthLeft();
-    const qint64 remaining = std::clamp<qint64>(left ? left->count() : m_now().msecsTo(*end), 0, longestWait.count());
+    // One wake-up at the end: a resume and a change of the wall clock are
+    // told apart by the owner, who runs checkEnd() then.
+    const qint64 remaining = std::max<qint64>(left ? left->count() : m_now().msecsTo(*end), 0);
     m_timer.start(std::chrono::milliseconds(remaining));
 }
 

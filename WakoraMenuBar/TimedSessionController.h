@@ -1,7 +1,8 @@
 #pragma once
 
-#include "PowerToggling.h"
+#include "KeepAwakeLedger.h"
 #include "TimedSession.h"
+#include "TurnQueue.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,17 +12,17 @@
 #include <functional>
 #include <optional>
 
-// The agent's timed sessions: turns kinds on, and at the session's end turns
-// off again those it turned on itself. A kind of the session switched off by
-// anyone else (the window, the tray menu, `wakora off`, a condition), or any
-// plain switch request (takeOver()), is the user taking over: the session
-// is forgotten and the kinds stay as they are.
+// The agent's timed sessions: a claim on the ledger from the start to the
+// end, withdrawn at the end; what another claim asks for stays on. The user
+// switching a kind of the session off ends the claim on that kind; a
+// session left with no kind is over.
 //
 // A length ("for 2 hours") runs on the time since boot, suspended time
 // included, and no change of the wall clock stretches or shortens it; its
 // end on the wall clock is worked out anew as that clock moves. A clock
 // time ("until 18:30") follows the wall clock. The owner runs checkEnd()
-// after a resume and after the wall clock is set, so that either ends on time.
+// after a resume and after the wall clock is set, so that either ends on
+// time; in between, one timer wakes the agent at the end and not before.
 //
 // Nothing of a session is stored: an inhibitor dies with the agent, so a
 // session outliving it would describe a machine that is no longer kept
@@ -36,33 +37,25 @@ public:
     using Elapsed = std::function<std::chrono::milliseconds()>;
     static std::chrono::milliseconds sinceBoot();
 
-    // The longest the agent sleeps between looks at the wall clock, so that a
-    // clock set forward, or a suspend the display kind alone did not prevent,
-    // ends the session within this much of its time.
-    static constexpr std::chrono::milliseconds longestWait{ 60'000 };
-
-    explicit TimedSessionController(PowerToggling *power, Clock now = &QDateTime::currentDateTimeUtc,
+    explicit TimedSessionController(KeepAwakeLedger *ledger, Clock now = &QDateTime::currentDateTimeUtc,
         Elapsed elapsed = &TimedSessionController::sinceBoot, QObject *parent = nullptr);
 
     const TimedSession &session() const { return m_session; }
     QDateTime now() const { return m_now(); }
 
-    // Turns the kinds (a bit set) on until the end; absent on success, else
-    // the text the requester is shown. When a kind cannot be turned on, the
-    // ones this request turned on go off again and no session starts.
+    // Claims the kinds (a bit set) until the end; absent on success, else
+    // the text the requester is shown. When a kind cannot be held, nothing
+    // of the request stays and the running session, if any, is as it was.
     QCoro::Task<std::optional<QString>> startFor(qint64 kinds, qint64 seconds);
     QCoro::Task<std::optional<QString>> startUntil(qint64 kinds, QDateTime end);
     // Ends the running session now, without a notice.
     QCoro::Task<> cancel();
-    // The user switched a kind by hand: the session is forgotten, the kinds
-    // stay as they are.
-    void takeOver();
     // Ends the session once its time has come. The timer runs it; tests run
     // it after moving their clock.
     QCoro::Task<> checkEnd();
 
 Q_SIGNALS:
-    // A session started, ended, was cancelled or was taken over.
+    // A session started, ended, was cancelled or lost its kinds to a switch.
     void didChange();
     // The session's time ran out; kinds is what it covered.
     void sessionEnded(qint64 kinds);
@@ -72,16 +65,18 @@ private:
         qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> length);
     // Time left of a length; absent for a clock time.
     std::optional<std::chrono::milliseconds> lengthLeft() const;
-    // Turns off what the session turned on; answers whether all of it went off.
-    QCoro::Task<bool> turnOff(qint64 kinds);
-    void powerChanged();
+    // Ends the session and withdraws its claim.
+    QCoro::Task<> end(bool announce);
+    void claimCut(const QString &owner, qint64 kinds);
     void arm();
 
-    QPointer<PowerToggling> m_power;
+    QPointer<KeepAwakeLedger> m_ledger;
     Clock m_now;
     Elapsed m_elapsed;
     TimedSession m_session;
     std::optional<std::chrono::milliseconds> m_deadline; // of a length, on m_elapsed
     QTimer m_timer;
-    bool m_ending = false;
+    // Starts, ends and looks at the end take turns, so that an end never
+    // withdraws what a start that overlapped it has just claimed.
+    TurnQueue m_turns;
 };

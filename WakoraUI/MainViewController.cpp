@@ -169,6 +169,12 @@ QWidget *MainViewController::buildLeftColumn(bool withOpenAtLogin)
     useSecondaryColour(m_headerConditions);
     m_headerConditions->hide();
     texts->addWidget(m_headerConditions);
+    m_headerReasons = new QLabel(column);
+    m_headerReasons->setObjectName(QStringLiteral("status.reasons"));
+    m_headerReasons->setWordWrap(true);
+    useSecondaryColour(m_headerReasons);
+    m_headerReasons->hide();
+    texts->addWidget(m_headerReasons);
     m_headerHolds = new QLabel(column);
     m_headerHolds->setObjectName(QStringLiteral("status.holds"));
     m_headerHolds->setWordWrap(true);
@@ -433,6 +439,31 @@ void MainViewController::setTimedSessionSource(SessionEnd source)
     refreshTimedSession();
 }
 
+void MainViewController::setReasonsSource(Reasons source)
+{
+    m_reasons = std::move(source);
+    refreshReasons();
+}
+
+QCoro::Task<> MainViewController::refreshReasons()
+{
+    if (!m_reasons)
+        co_return;
+    QPointer<MainViewController> self(this);
+    // Asked of a copy: a refresh may replace or drop the source meanwhile.
+    const Reasons source = m_reasons;
+    const QStringList reasons = co_await source();
+    if (!self)
+        co_return;
+    const QString text = reasons.join(QLatin1Char('\n'));
+    if (text != m_headerReasons->text())
+        m_headerReasons->setText(text);
+    if (reasons.isEmpty() == m_headerReasons->isVisibleTo(this)) {
+        m_headerReasons->setVisible(!reasons.isEmpty());
+        refitWindow();
+    }
+}
+
 void MainViewController::setConditionsText(const QString &text)
 {
     m_headerConditions->setText(text);
@@ -469,6 +500,7 @@ QCoro::Task<> MainViewController::refreshOverview(quint64 generation)
     updateHeader();
     refreshOpenAtLogin();
     refreshTimedSession();
+    refreshReasons();
     auto result = co_await m_statusReader->assertions();
     if (!self || !m_polling || generation != m_pollGeneration)
         co_return;

@@ -43,6 +43,7 @@ public:
     using Clock = std::function<QDateTime()>;
     // When a timed session of the agent's ends; invalid while none runs.
     using SessionEnd = std::function<QCoro::Task<QDateTime>()>;
+    using Reasons = std::function<QCoro::Task<QStringList>()>;
 
     // The collaborators must outlive the view. Without `clamshell` there is
     // no lid-closed row, without `usage` no chart is loaded, without
@@ -66,6 +67,9 @@ public:
     // Shows the time left of a timed session beneath the header, asked with
     // every refresh of the overview.
     void setTimedSessionSource(SessionEnd source);
+    // Why the machine is kept awake, or not, a line per reason beneath the
+    // header, asked with every refresh of the overview.
+    void setReasonsSource(Reasons source);
     // The agent's standing conditions in a line beneath the header; hidden
     // when empty.
     void setConditionsText(const QString &text);
@@ -107,6 +111,7 @@ private:
     QCoro::Task<> clamshellToggled(bool enabled);
     QCoro::Task<> refreshOpenAtLogin();
     QCoro::Task<> refreshTimedSession();
+    QCoro::Task<> refreshReasons();
     QCoro::Task<> refreshOverview(quint64 generation);
     QCoro::Task<> refreshSettings();
     QCoro::Task<> loadUsage();
@@ -140,6 +145,8 @@ private:
     QLabel *m_headerConditions = nullptr;
     QLabel *m_headerHolds = nullptr; // a kind asked for that nothing holds
     SessionEnd m_sessionEnd;
+    Reasons m_reasons;
+    QLabel *m_headerReasons = nullptr; // what keeps the machine awake, or not
     QWidget *m_noticeStack = nullptr;
     QWidget *m_leftColumn = nullptr;
     bool m_isShowingClamshellError = false;

@@ -250,8 +250,10 @@ void StatusItemController::sync()
         m_timerTick.start();
     else if (!left)
         m_timerTick.stop();
-    const QStringList notices = m_powerController ? HoldNotices::of(*m_powerController) : QStringList();
-    const QString tip = toolTip(held, since, QDate::currentDate(), left, notices);
+    QStringList notices = m_reasons ? m_reasons() : QStringList();
+    if (m_powerController)
+        notices += HoldNotices::of(*m_powerController);
+    const QString tip = toolTip(held, since, QDate::currentDate(), m_reasons ? std::nullopt : left, notices);
     if (tip != m_statusItem->toolTip())
         m_statusItem->setToolTip(tip);
 
@@ -284,6 +286,12 @@ std::optional<qint64> StatusItemController::secondsLeft() const
     // Rounded up, so the last seconds still read as time left.
     const qint64 milliseconds = QDateTime::currentDateTimeUtc().msecsTo(*end);
     return std::max<qint64>((milliseconds + 999) / 1000, 0);
+}
+
+void StatusItemController::setReasons(std::function<QStringList()> reasons)
+{
+    m_reasons = std::move(reasons);
+    sync();
 }
 
 void StatusItemController::setTimerActions(TimerActions actions)

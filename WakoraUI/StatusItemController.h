@@ -51,6 +51,10 @@ public:
     QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
     // Adds the "시간 지정" submenu to the tray's menu, before "창 열기…".
     void setTimerActions(TimerActions actions);
+    // Where the process knows why the machine is kept awake (the agent):
+    // a line per reason for the tooltip, which then shows the time left of
+    // a timed session among them rather than on a line of its own.
+    void setReasons(std::function<QStringList()> reasons);
     QMenu *statusMenu() const { return m_statusMenu.get(); }
 
     // The name of the symbol the icon currently shows.
@@ -95,6 +99,7 @@ private:
     bool m_iconsByName = false;
     QHash<QString, QIcon> m_icons;
     TimerActions m_timer;
+    std::function<QStringList()> m_reasons;
     QPointer<QMenu> m_timerMenu;
     QPointer<QAction> m_timerLeft;
     QPointer<QAction> m_timerCancel;

@@ -1,6 +1,7 @@
 #include "WakoraCommand.h"
 
 #include "HelperRegistration.h"
+#include "ClaimTexts.h"
 #include "HoldNotices.h"
 #include "InterfaceLocale.h"
 #include "MenuBarService.h"
@@ -75,6 +76,16 @@ QString ruleLines(const RemoteMenuBar::Rules &rules, const RemoteMenuBar::WhileA
 QJsonValue referenceSeconds(const std::optional<QDateTime> &time)
 {
     return time ? QJsonValue(ReferenceDate::secondsSinceReferenceDate(*time)) : QJsonValue();
+}
+
+QJsonArray kindNames(qint64 kinds)
+{
+    QJsonArray names;
+    if (kinds & assertionBit(AssertionKind::systemSleep))
+        names.append(QStringLiteral("systemSleep"));
+    if (kinds & assertionBit(AssertionKind::displaySleep))
+        names.append(QStringLiteral("displaySleep"));
+    return names;
 }
 
 const char usageText[]
@@ -356,7 +367,13 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(watched.error()));
         co_return failure;
     }
+    const auto claimed = co_await m_remote->claims();
+    if (!claimed) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(claimed.error()));
+        co_return failure;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QList<Claim> claims = ClaimRecord::claims(claimed.value().claims);
     const std::optional<QDateTime> endsAt = session.value().endsAt;
     const qint64 left = endsAt ? std::max<qint64>(now.secsTo(*endsAt), 0) : 0;
 
@@ -371,6 +388,14 @@ QCoro::Task<int> WakoraCommand::status(bool json)
             timed = QJsonObject{ { QStringLiteral("kinds"), kinds },
                 { QStringLiteral("endsAt"), referenceSeconds(endsAt) }, { QStringLiteral("remainingSeconds"), left } };
         }
+        QJsonArray why;
+        for (const Claim &claim : claims) {
+            why.append(QJsonObject{ { QStringLiteral("owner"), claim.owner },
+                { QStringLiteral("kinds"), kindNames(claim.kinds) },
+                { QStringLiteral("endsAt"), referenceSeconds(claim.endsAt) },
+                { QStringLiteral("subject"), claim.subject.isEmpty() ? QJsonValue() : QJsonValue(claim.subject) },
+                { QStringLiteral("text"), ClaimTexts::of(claim, now) } });
+        }
         const StatusInhibitors inhibitors = co_await readInhibitors();
         // Times as everywhere in Wakora's JSON: seconds since 2001-01-01 UTC.
         const QJsonObject object{
@@ -382,6 +407,9 @@ QCoro::Task<int> WakoraCommand::status(bool json)
                     { QStringLiteral("displaySleep"), m_remote->isWaiting(AssertionKind::displaySleep) } } },
             { QStringLiteral("activeSince"), referenceSeconds(m_remote->activeSince()) },
             { QStringLiteral("timedSession"), endsAt ? QJsonValue(timed) : QJsonValue() },
+            // What keeps the machine awake, and what forbids it now.
+            { QStringLiteral("claims"), why },
+            { QStringLiteral("vetoes"), QJsonArray::fromStringList(claimed.value().vetoes) },
             { QStringLiteral("rules"),
                 QJsonObject{ { QStringLiteral("onlyOnAC"), rules.value().onlyOnAC },
                     { QStringLiteral("batteryFloor"), rules.value().batteryFloor },
@@ -399,6 +427,14 @@ QCoro::Task<int> WakoraCommand::status(bool json)
 
     say(QStringLiteral("잠자기 방지: %1").arg(onOff(m_remote->isEnabled(AssertionKind::systemSleep))));
     say(QStringLiteral("디스플레이 켜 두기: %1").arg(onOff(m_remote->isEnabled(AssertionKind::displaySleep))));
+    if (!claims.isEmpty()) {
+        QStringList reasons;
+        for (const Claim &claim : claims)
+            reasons.append(ClaimTexts::of(claim, now));
+        say(QStringLiteral("켜 둔 이유: %1").arg(reasons.join(QStringLiteral(", "))));
+    }
+    for (const QString &veto : claimed.value().vetoes)
+        say(QStringLiteral("꺼 둔 이유: %1").arg(veto));
     for (const QString &notice : HoldNotices::of(*m_remote))
         say(notice);
     if (const auto since = m_remote->activeSince()) {

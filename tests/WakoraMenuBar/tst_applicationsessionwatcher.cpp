@@ -1,16 +1,18 @@
 #include "ApplicationSessionWatcher.h"
+#include "FakeApplicationPresence.h"
 #include "FakePowerControl.h"
 #include "FakeRunningApplications.h"
 #include "PowerController.h"
+#include "TimedSession.h"
 
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-// "While an application runs" over the real power controller, an in-memory
-// backend and an in-memory application directory; the settings in a
-// folder of the test's own.
+// "While an application runs" over the ledger, the real power controller,
+// an in-memory backend, an in-memory application directory and presence
+// the test sets; the settings in a folder of the test's own.
 class TestApplicationSessionWatcher : public QObject
 {
     Q_OBJECT
@@ -18,19 +20,25 @@ class TestApplicationSessionWatcher : public QObject
     QTemporaryDir config;
     std::shared_ptr<FakePowerControl> control;
     std::shared_ptr<FakeRunningApplications> applications;
+    std::shared_ptr<FakeApplicationPresence> presence;
     std::unique_ptr<PowerController> power;
+    std::unique_ptr<KeepAwakeLedger> ledger;
+    std::unique_ptr<RuleStore> store;
     std::unique_ptr<ApplicationSessionWatcher> watcher;
 
     const DesktopApplication player{ QStringLiteral("org.example.Player"), QStringLiteral("Player"), QString() };
     const DesktopApplication editor{ QStringLiteral("org.example.Editor"), QStringLiteral("Editor"), QString() };
 
-    // The watcher looks by itself only every hour here; the test looks for it.
-    std::unique_ptr<ApplicationSessionWatcher> newWatcher()
+    // A new agent: the rules as stored, the same processes.
+    void restart()
     {
-        return std::make_unique<ApplicationSessionWatcher>(power.get(), applications, std::chrono::hours(1));
+        watcher.reset();
+        store = std::make_unique<RuleStore>();
+        watcher = std::make_unique<ApplicationSessionWatcher>(ledger.get(), store.get(), applications, presence);
     }
 
-    void running(const DesktopApplication &entry, const QList<qint32> &pids) { applications->insertEntry(entry, pids); }
+    void running(const DesktopApplication &entry, bool runs) { presence->setRunning(entry.id, runs); }
+    bool settled() const { return ledger->isSettled(); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -44,73 +52,85 @@ private Q_SLOTS:
         QSettings(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar")).clear();
         control = std::make_shared<FakePowerControl>();
         applications = std::make_shared<FakeRunningApplications>();
-        running(player, {});
-        running(editor, {});
+        applications->insertEntry(player);
+        applications->insertEntry(editor);
+        presence = std::make_shared<FakeApplicationPresence>();
         power = std::make_unique<PowerController>(control);
-        watcher = newWatcher();
+        ledger = std::make_unique<KeepAwakeLedger>(power.get());
+        restart();
     }
 
     void cleanup()
     {
         watcher.reset();
+        ledger.reset();
         power.reset();
     }
 
-    // With no rule nothing wakes the agent; a rule, stored or new, is
-    // followed; clearing it stops the looking.
-    void theProcessesAreLookedAtOnlyWhileARuleIsSet()
+    // With no rule nothing is watched; a rule, stored or new, is followed;
+    // clearing it stops the watching.
+    void theApplicationIsWatchedOnlyWhileARuleIsSet()
     {
         QVERIFY(!watcher->isWatching());
         QCOMPARE(QCoro::waitFor(watcher->setRule(QStringLiteral("Player"), 1)), std::nullopt);
-        QVERIFY(watcher->isWatching());
-        QVERIFY(newWatcher()->isWatching()); // the stored rule, at the next start
+        QCOMPARE(presence->watched(), player.id); // a name stands for its entry
+        restart();
+        QCOMPARE(presence->watched(), player.id); // the stored rule, at the next start
         QCOMPARE(QCoro::waitFor(watcher->setRule(QString(), 1)), std::nullopt);
         QVERIFY(!watcher->isWatching());
-        QVERIFY(!newWatcher()->isWatching());
+        restart();
+        QVERIFY(!watcher->isWatching());
     }
 
-    void theKindsFollowTheApplication()
+    void theClaimFollowsTheApplication()
     {
         QSignalSpy ended(watcher.get(), &ApplicationSessionWatcher::ended);
         QCOMPARE(QCoro::waitFor(watcher->setRule(QStringLiteral("Player"), 3)), std::nullopt);
-        QCOMPARE(watcher->rule().application, player.id); // a name stands for its entry
         QVERIFY(control->activeKinds().isEmpty());
 
-        running(player, { 40, 41 });
-        QCoro::waitFor(watcher->check());
+        running(player, true);
+        QTRY_VERIFY(settled());
         QCOMPARE(control->activeKinds().size(), 2);
-        running(player, { 41 }); // one of two processes ends
-        QCoro::waitFor(watcher->check());
-        QCOMPARE(control->activeKinds().size(), 2);
-        running(player, {});
-        QCoro::waitFor(watcher->check());
+        QCOMPARE(ledger->claim(Claim::applicationOwner())->subject, player.localizedName);
+        running(player, false);
+        QTRY_VERIFY(settled());
         QVERIFY(control->activeKinds().isEmpty());
         QCOMPARE(ended.count(), 1);
         QVERIFY(ended.first().first().toString().contains(QStringLiteral("Player")));
     }
 
-    void aKindThatWasOnAlreadyStaysOn()
+    // Only what the claim alone kept on goes off, and only that is announced.
+    void whatAnotherClaimAsksForStaysOn()
     {
-        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::systemSleep)));
-        QCOMPARE(QCoro::waitFor(watcher->setRule(player.id, 3)), std::nullopt);
-        running(player, { 40 });
-        QCoro::waitFor(watcher->check());
-        running(player, {});
-        QCoro::waitFor(watcher->check());
+        QSignalSpy ended(watcher.get(), &ApplicationSessionWatcher::ended);
+        QVERIFY(!QCoro::waitFor(ledger->setSwitch(AssertionKind::systemSleep, true)));
+        QCOMPARE(QCoro::waitFor(watcher->setRule(player.id, 1)), std::nullopt);
+        running(player, true);
+        QTRY_VERIFY(settled());
+        running(player, false);
+        QTRY_VERIFY(settled());
         QVERIFY(power->isEnabled(AssertionKind::systemSleep));
-        QVERIFY(!power->isEnabled(AssertionKind::displaySleep));
+        QCOMPARE(ended.count(), 0);
     }
 
-    void anotherRuleEndsWhatTheOldOneTurnedOn()
+    void anotherRuleEndsTheOldOnesClaim()
     {
         QCOMPARE(QCoro::waitFor(watcher->setRule(player.id, 1)), std::nullopt);
-        running(player, { 40 });
-        QCoro::waitFor(watcher->check());
-        QVERIFY(power->isEnabled(AssertionKind::systemSleep));
+        running(player, true);
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
         QCOMPARE(QCoro::waitFor(watcher->setRule(editor.id, 1)), std::nullopt);
+        QTRY_VERIFY(settled());
         QVERIFY(!power->isEnabled(AssertionKind::systemSleep));
+        // The new rule's application already runs: its claim starts at once.
+        running(editor, true);
+        QTRY_VERIFY(power->isEnabled(AssertionKind::systemSleep));
+        QCOMPARE(QCoro::waitFor(watcher->setRule(player.id, 1)), std::nullopt);
+        QTRY_VERIFY(settled());
+        QVERIFY(power->isEnabled(AssertionKind::systemSleep));
         QCOMPARE(QCoro::waitFor(watcher->setRule(QString(), 1)), std::nullopt);
-        QVERIFY(watcher->rule().application.isEmpty());
+        QTRY_VERIFY(settled());
+        QVERIFY(!power->isEnabled(AssertionKind::systemSleep));
+        QVERIFY(ledger->claims().isEmpty());
     }
 
     void badRulesAreRefusedAndTheOldOneStays()
@@ -120,17 +140,20 @@ private Q_SLOTS:
             ApplicationSessionWatcher::unknownApplication());
         QCOMPARE(QCoro::waitFor(watcher->setRule(editor.id, 4)), TimedSession::invalidKinds());
         QCOMPARE(watcher->rule().application, player.id);
+        QCOMPARE(presence->watched(), player.id);
     }
 
-    void theRuleOutlivesTheWatcher()
+    void theRuleOutlivesTheAgent()
     {
         QCOMPARE(QCoro::waitFor(watcher->setRule(editor.id, 3)), std::nullopt);
-        watcher = newWatcher();
-        QCOMPARE(watcher->rule(), (ApplicationSessionWatcher::Rule{ editor.id, 3 }));
-        // Already running when the agent starts: the first look turns it on.
-        running(editor, { 7 });
-        QCoro::waitFor(watcher->check());
-        QCOMPARE(control->activeKinds().size(), 2);
+        running(editor, true);
+        QTRY_COMPARE(control->activeKinds().size(), 2);
+        // A new agent finds it running at its first look.
+        QVERIFY(!QCoro::waitFor(ledger->setSwitch(AssertionKind::systemSleep, false)));
+        QVERIFY(!QCoro::waitFor(ledger->setSwitch(AssertionKind::displaySleep, false)));
+        restart();
+        QCOMPARE(watcher->rule(), (ApplicationRule{ editor.id, 3 }));
+        QTRY_COMPARE(control->activeKinds().size(), 2);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "FakePowerControl.h"
+#include "KeepAwakeLedger.h"
 #include "PowerController.h"
 #include "TimedSessionController.h"
 
@@ -6,8 +7,8 @@
 #include <QTest>
 #include <QTimeZone>
 
-// Timed sessions over the real power controller and an in-memory backend,
-// with a clock the test moves.
+// Timed sessions over the ledger, the real power controller and an
+// in-memory backend, with a clock the test moves.
 class TestTimedSessionController : public QObject
 {
     Q_OBJECT
@@ -24,7 +25,11 @@ class TestTimedSessionController : public QObject
         clock = to;
     }
     std::unique_ptr<PowerController> power;
+    std::unique_ptr<KeepAwakeLedger> ledger;
     std::unique_ptr<TimedSessionController> sessions;
+
+    // The user's switch.
+    bool flip(AssertionKind kind, bool enabled) { return !QCoro::waitFor(ledger->setSwitch(kind, enabled)); }
 
     static constexpr qint64 systemOnly = 1;
     static constexpr qint64 both = 3;
@@ -39,14 +44,16 @@ private Q_SLOTS:
         origin = clock;
         wallJumps = 0;
         power = std::make_unique<PowerController>(control, [this] { return clock; });
+        ledger = std::make_unique<KeepAwakeLedger>(power.get());
         sessions = std::make_unique<TimedSessionController>(
-            power.get(), [this] { return clock; },
+            ledger.get(), [this] { return clock; },
             [this] { return std::chrono::milliseconds(origin.msecsTo(clock) - wallJumps); });
     }
 
     void cleanup()
     {
         sessions.reset();
+        ledger.reset();
         power.reset();
     }
 
@@ -81,38 +88,55 @@ private Q_SLOTS:
 
     void aKindThatWasOnAlreadyStaysOn()
     {
-        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::systemSleep)));
+        QVERIFY(flip(AssertionKind::systemSleep, true));
         QCOMPARE(QCoro::waitFor(sessions->startFor(both, 60)), std::nullopt);
-        QCOMPARE(sessions->session().turnedOn(), qint64(2));
         clock = clock.addSecs(60);
         QCoro::waitFor(sessions->checkEnd());
         QVERIFY(on(AssertionKind::systemSleep));
         QVERIFY(!on(AssertionKind::displaySleep));
     }
 
-    void aPlainSwitchTakesOverAndCancelsTheTimer()
+    void switchingTheKindOffEndsTheSession()
     {
         QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
         QSignalSpy changes(sessions.get(), &TimedSessionController::didChange);
         QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
-        // Switching the session's kind off by hand ends the session for good.
-        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
+        // The user's word wins: the session's claim ends with the kind.
+        QVERIFY(flip(AssertionKind::systemSleep, false));
         QVERIFY(!sessions->session().isRunning());
+        QVERIFY(!on(AssertionKind::systemSleep));
         QCOMPARE(changes.count(), 2);
-        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::systemSleep)));
+        QVERIFY(flip(AssertionKind::systemSleep, true));
         clock = clock.addSecs(120);
         QCoro::waitFor(sessions->checkEnd());
         QVERIFY(on(AssertionKind::systemSleep)); // the user's now, not the timer's
         QCOMPARE(ended.count(), 0);
 
-        // A switch request that finds the kind as it asked takes over when told.
-        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
-        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
-        sessions->takeOver();
-        clock = clock.addSecs(120);
-        QCoro::waitFor(sessions->checkEnd());
+        // Of a session over both kinds, switching one off leaves the other's.
+        QVERIFY(flip(AssertionKind::systemSleep, false));
+        QCOMPARE(QCoro::waitFor(sessions->startFor(both, 60)), std::nullopt);
+        QVERIFY(flip(AssertionKind::displaySleep, false));
+        QCOMPARE(sessions->session().kinds(), systemOnly);
         QVERIFY(on(AssertionKind::systemSleep));
-        QCOMPARE(ended.count(), 0);
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!on(AssertionKind::systemSleep));
+    }
+
+    void aSwitchOnOverASessionOutlastsIt()
+    {
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
+        QVERIFY(flip(AssertionKind::systemSleep, true));
+        QCOMPARE(control->activeKinds().size(), 1); // no second assertion
+        QVERIFY(sessions->session().isRunning());
+        clock = clock.addSecs(60);
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(on(AssertionKind::systemSleep));
+        QCOMPARE(ledger->claims().size(), 1);
+        QCOMPARE(ledger->claims().first().owner, Claim::manualOwner());
     }
 
     void aKindTheSessionDoesNotCoverIsLeftAlone()
@@ -120,7 +144,7 @@ private Q_SLOTS:
         // The display, turned on by hand or by an application rule, neither
         // ends a system-sleep session nor goes off with it.
         QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 60)), std::nullopt);
-        QVERIFY(QCoro::waitFor(power->setEnabled(true, AssertionKind::displaySleep)));
+        QVERIFY(flip(AssertionKind::displaySleep, true));
         QVERIFY(sessions->session().isRunning());
         clock = clock.addSecs(60);
         QCoro::waitFor(sessions->checkEnd());
@@ -247,7 +271,7 @@ private Q_SLOTS:
         QVERIFY(on(AssertionKind::systemSleep));
         QCOMPARE(ended.count(), 1);
         control->failRelease();
-        QVERIFY(QCoro::waitFor(power->setEnabled(false, AssertionKind::systemSleep)));
+        QVERIFY(flip(AssertionKind::systemSleep, false));
         QVERIFY(control->activeKinds().isEmpty());
     }
 
@@ -255,8 +279,10 @@ private Q_SLOTS:
     {
         // The real clock and the real timer, over one second.
         sessions.reset();
+        ledger.reset();
         power = std::make_unique<PowerController>(control);
-        sessions = std::make_unique<TimedSessionController>(power.get());
+        ledger = std::make_unique<KeepAwakeLedger>(power.get());
+        sessions = std::make_unique<TimedSessionController>(ledger.get());
         QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
         QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 1)), std::nullopt);
         QVERIFY(on(AssertionKind::systemSleep));
