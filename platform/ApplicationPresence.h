@@ -3,7 +3,8 @@
 #include <QObject>
 #include <QString>
 
-// Whether any process of one desktop entry's application runs, and when that changes.
+// Whether any process of one desktop entry's application runs, and when that
+// changes. Main thread only.
 class ApplicationPresence : public QObject
 {
     Q_OBJECT
@@ -11,14 +12,16 @@ class ApplicationPresence : public QObject
 public:
     using QObject::QObject;
 
-    // Starts watching one desktop entry id (as RunningApplicationReading
-    // knows it); an empty id stops watching, after which nothing wakes the
-    // process. isRunning() is correct on return; runningChanged() is emitted
-    // only on later changes.
+    // Starts watching one desktop entry id (as RunningApplicationReading knows
+    // it: "firefox-esr", "org.mozilla.firefox", "vim"); an empty id stops
+    // watching, after which nothing wakes the process. isRunning() is correct
+    // on return (a first look made there and then); runningChanged is emitted
+    // only for later changes.
     virtual void watch(const QString &desktopEntryId) = 0;
     virtual QString watched() const = 0;
     virtual bool isRunning() const = 0;
-    // How changes are learnt now: "scopes", "processes" or "none".
+    // How it learns of changes now, for logs, status and tests: "scopes",
+    // "processes" (reading /proc) or "none".
     virtual QString method() const = 0;
 
 Q_SIGNALS:

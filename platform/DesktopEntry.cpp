@@ -90,6 +90,10 @@ std::optional<DesktopEntry> DesktopEntry::parse(const QByteArray &text)
             entry.tryExec = value;
         else if (key == u"StartupWMClass")
             entry.startupWMClass = value;
+        else if (key == u"X-Flatpak")
+            entry.flatpak = value;
+        else if (key == u"Terminal")
+            entry.terminal = booleanValue(value);
         else if (key == u"NoDisplay")
             entry.noDisplay = booleanValue(value);
         else if (key == u"Hidden")

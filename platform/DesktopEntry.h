@@ -17,6 +17,8 @@ struct DesktopEntry {
     QString exec;
     QString tryExec;
     QString startupWMClass; // the X11 window class or Wayland app id its windows carry
+    QString flatpak; // X-Flatpak: the app id of a Flatpak application's exported entry
+    bool terminal = false;
     bool noDisplay = false;
     bool hidden = false;
 

@@ -52,4 +52,13 @@ public:
     // This user's processes running the application of an entry, lowest
     // first; empty for an unknown id or when none runs.
     virtual QList<qint32> processIds(const QString &desktopEntryId) = 0;
+
+    // Whether the entry runs its program inside a terminal (Terminal=true):
+    // the desktop then starts the terminal, and the program runs among the
+    // terminal's processes rather than on its own.
+    virtual bool runsInTerminal(const QString &desktopEntryId)
+    {
+        Q_UNUSED(desktopEntryId);
+        return false;
+    }
 };

@@ -1,5 +1,6 @@
 #include "SystemRunningApplications.h"
 
+#include "ApplicationUnitName.h"
 #include "DesktopEntry.h"
 
 #include <QDir>
@@ -124,6 +125,40 @@ QString readExecutable(const QByteArray &path)
     return target;
 }
 
+// The app id an exported Flatpak entry runs: "flatpak run --branch=stable
+// org.gnome.Maps" (or "org.gnome.Maps//stable"); empty for any other entry.
+QString flatpakRunId(const DesktopEntry &entry)
+{
+    if (!entry.flatpak.isEmpty())
+        return entry.flatpak;
+    const QStringList arguments = DesktopEntry::execArguments(entry.exec);
+    const qsizetype program = arguments.indexOf(entry.program());
+    if (program < 0 || QFileInfo(entry.program()).fileName() != u"flatpak")
+        return {};
+    const qsizetype run = arguments.indexOf(QStringLiteral("run"), program + 1);
+    if (run < 0)
+        return {};
+    for (qsizetype index = run + 1; index < arguments.size(); ++index) {
+        if (!arguments.at(index).startsWith(u'-'))
+            return arguments.at(index).section(u'/', 0, 0);
+    }
+    return {};
+}
+
+// The name in the [Application] group of a sandbox's /.flatpak-info.
+QString flatpakInfoName(const QByteArray &info)
+{
+    bool inApplication = false;
+    for (const QByteArray &rawLine : info.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('['))
+            inApplication = line == "[Application]";
+        else if (inApplication && line.startsWith("name="))
+            return QString::fromUtf8(line.mid(5).trimmed());
+    }
+    return {};
+}
+
 } // namespace
 
 SystemRunningApplications::Sources SystemRunningApplications::systemSources()
@@ -156,6 +191,24 @@ std::optional<SystemRunningApplications::Process> SystemRunningApplications::pro
     return Process{ readExecutable(base + "exe"), QString::fromUtf8(readSmallFile(base + "comm")).trimmed() };
 }
 
+// Flatpak's bwrap, the helpers beside it and the programs in the sandbox
+// (whose paths, such as /app/bin/maps, mean nothing here) all run in the
+// app's unit, app-flatpak-<app id>-<N>.scope. Without a user manager there
+// is no unit, but a sandboxed process still sees the app id in /.flatpak-info.
+QString SystemRunningApplications::flatpakAppOf(qint32 pid) const
+{
+    const QByteArray base = QFile::encodeName(m_sources.procRoot) + '/' + QByteArray::number(pid) + '/';
+    // "0::/user.slice/…/app.slice/app-flatpak-org.gnome.Maps-4242.scope", one line per hierarchy.
+    for (const QByteArray &line : readSmallFile(base + "cgroup").split('\n')) {
+        const QList<QByteArray> components = line.mid(line.indexOf(':', line.indexOf(':') + 1) + 1).split('/');
+        for (auto component = components.crbegin(); component != components.crend(); ++component) {
+            if (const auto id = ApplicationUnitName::flatpakAppId(QString::fromUtf8(*component)))
+                return *id;
+        }
+    }
+    return flatpakInfoName(readSmallFile(base + "root/.flatpak-info"));
+}
+
 int SystemRunningApplications::entryOf(const Process &process) const
 {
     int found = -1;
@@ -184,7 +237,11 @@ std::optional<RunningApplication> SystemRunningApplications::application(qint32 
     if (!facts)
         return std::nullopt;
     refreshIfChanged();
-    const int found = entryOf(*facts);
+    int found = -1;
+    if (!m_byFlatpakId.isEmpty())
+        found = m_byFlatpakId.value(flatpakAppOf(pid), -1);
+    if (found < 0)
+        found = entryOf(*facts);
 
     RunningApplication application;
     application.pid = pid;
@@ -260,6 +317,7 @@ QList<qint32> SystemRunningApplications::processIds(const QString &desktopEntryI
     const int wanted = m_byId.value(desktopEntryId, -1);
     if (wanted < 0)
         return {};
+    const QString flatpakId = m_entries.at(wanted).flatpakId;
     QList<qint32> pids;
     const QStringList names = QDir(m_sources.procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
@@ -269,11 +327,18 @@ QList<qint32> SystemRunningApplications::processIds(const QString &desktopEntryI
             continue;
         // Gone since the listing, or another user's.
         const auto facts = process(pid);
-        if (facts && runs(*facts, wanted))
+        if (facts && (runs(*facts, wanted) || (!flatpakId.isEmpty() && flatpakAppOf(pid) == flatpakId)))
             pids.append(pid);
     }
     std::sort(pids.begin(), pids.end());
     return pids;
+}
+
+bool SystemRunningApplications::runsInTerminal(const QString &desktopEntryId)
+{
+    refreshIfChanged();
+    const int entry = m_byId.value(desktopEntryId, -1);
+    return entry >= 0 && m_entries.at(entry).terminal;
 }
 
 void SystemRunningApplications::refreshIfChanged()
@@ -303,6 +368,7 @@ void SystemRunningApplications::scan()
     m_byFoldedName.clear();
     m_byFoldedProgram.clear();
     m_byFoldedWMClass.clear();
+    m_byFlatpakId.clear();
     m_folderStamps.clear();
     m_scannedAt = wallClockNSecs();
     ++m_scanCount;
@@ -339,8 +405,10 @@ void SystemRunningApplications::scanFolder(
         const int index = int(m_entries.size());
         const QString plainId = id.chopped(8); // ".desktop"
         const QString name = entry->localizedName(m_sources.locale);
-        m_entries.append(Entry{ plainId, name, entry->icon, {}, {}, {} });
+        m_entries.append(Entry{ plainId, name, entry->icon, {}, {}, {}, flatpakRunId(*entry), entry->terminal });
         m_byId.insert(plainId, index);
+        if (const QString &app = m_entries.at(index).flatpakId; !app.isEmpty() && !m_byFlatpakId.contains(app))
+            m_byFlatpakId.insert(app, index);
         if (const QString folded = plainId.toCaseFolded(); !m_byFoldedId.contains(folded))
             m_byFoldedId.insert(folded, index);
         for (const QString &key : { entry->name.toCaseFolded(), name.toCaseFolded() })

@@ -32,7 +32,10 @@ public:
 
     std::optional<RunningApplication> application(qint32 pid) override;
     std::optional<DesktopApplication> desktopApplication(const QString &idOrName) override;
+    // Also the processes of a Flatpak application's sandbox, which run
+    // programs no entry names: found by the app id of their unit or sandbox.
     QList<qint32> processIds(const QString &desktopEntryId) override;
+    bool runsInTerminal(const QString &desktopEntryId) override;
 
     // How often the entries have been parsed (once, plus once per change).
     quint64 scanCount() const { return m_scanCount; }
@@ -45,6 +48,8 @@ private:
         QSet<QString> executables; // every path its programs resolve to
         QSet<QString> processNames; // its programs' file names as comm shows them
         QStringList foldedKeys; // id, names, window class and program file names, case-folded
+        QString flatpakId; // the app id a Flatpak application's entry runs, else empty
+        bool terminal = false;
     };
 
     // What /proc tells of one process of this user.
@@ -54,6 +59,7 @@ private:
     };
 
     std::optional<Process> process(qint32 pid) const;
+    QString flatpakAppOf(qint32 pid) const;
     int entryOf(const Process &process) const;
     bool runs(const Process &process, int entry) const;
     void refreshIfChanged();
@@ -73,6 +79,7 @@ private:
     QHash<QString, int> m_byFoldedName; // case-folded Name, plain or localized -> entry
     QHash<QString, int> m_byFoldedProgram; // case-folded program file name -> entry
     QHash<QString, int> m_byFoldedWMClass; // case-folded StartupWMClass -> entry
+    QHash<QString, int> m_byFlatpakId; // Flatpak app id -> entry
     QHash<QString, qint64> m_folderStamps; // folder -> mtime in ns, -1 when missing
     qint64 m_scannedAt = 0; // wall clock in ns, comparable with mtimes
     quint64 m_scanCount = 0;
