@@ -7,7 +7,8 @@
 //
 // Wake-ups are every context switch of every thread of the agent over the
 // window; each agent is driven by its own prefix's wakora command, which it
-// admits as its own.
+// admits as its own. A window shorter than the default minute catches a
+// once-a-minute timer (the usage sample) in some states and not in others.
 
 #include "AgentHarness.h"
 #include "ProcessWakeups.h"
