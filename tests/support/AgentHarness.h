@@ -66,7 +66,7 @@ public:
         agent = std::make_unique<QProcess>();
         agent->setProcessEnvironment(environment());
         agent->setProcessChannelMode(QProcess::MergedChannels);
-        agent->start(locations().agent(), { QStringLiteral("--admit"), QCoreApplication::applicationFilePath() });
+        agent->start(programs.agent(), { QStringLiteral("--admit"), QCoreApplication::applicationFilePath() });
         if (!agent->waitForStarted(5000)) {
             *error = QStringLiteral("the agent did not start: %1").arg(agent->errorString());
             return false;
@@ -116,7 +116,7 @@ public:
         QProcess command;
         command.setProcessEnvironment(environment());
         command.setProcessChannelMode(QProcess::MergedChannels);
-        command.start(locations().commandLine(), arguments);
+        command.start(programs.commandLine(), arguments);
         if (!command.waitForFinished(30000))
             return -1;
         if (output)
@@ -136,6 +136,9 @@ public:
         return InhibitMocks::logindInhibitors(logind).value_or(QList<InhibitMocks::LogindInhibitor>{});
     }
 
+    // Whose agent and wakora command run: this build's unless set before
+    // startAgent() to another build's prefix (a benchmark's baseline).
+    ProgramLocations programs = locations();
     QTemporaryDir home;
     MockBuses buses;
     DBusMock *logind = nullptr;
