@@ -57,8 +57,11 @@ bool KeepAwakeLedger::isSettled() const
 QCoro::Task<std::optional<QString>> KeepAwakeLedger::add(QString owner, qint64 kinds, Details details)
 {
     kinds &= allKinds();
-    if (m_veto && !details.waitsOutVeto)
-        co_return m_veto;
+    if (m_veto && !details.waitsOutVeto) {
+        // A copy: a member named in co_return may be moved from.
+        const std::optional<QString> veto = m_veto;
+        co_return veto;
+    }
     QPointer<KeepAwakeLedger> self(this);
     const std::optional<Claim> before = claim(owner);
     Claim after = before.value_or(Claim{ owner, 0, std::nullopt, QString() });
@@ -125,8 +128,11 @@ QCoro::Task<> KeepAwakeLedger::withdraw(QString owner, qint64 kinds)
 
 QCoro::Task<std::optional<QString>> KeepAwakeLedger::setSwitch(AssertionKind kind, bool enabled)
 {
-    if (enabled)
-        co_return co_await add(Claim::manualOwner(), assertionBit(kind), {});
+    if (enabled) {
+        const QString owner = Claim::manualOwner();
+        const Details details;
+        co_return co_await add(owner, assertionBit(kind), details);
+    }
     cut(kind);
     QPointer<KeepAwakeLedger> self(this);
     const std::optional<QString> failure = co_await settleKind(kind);
@@ -220,20 +226,25 @@ QCoro::Task<std::optional<QString>> KeepAwakeLedger::settleKind(AssertionKind ki
         }
     }
     --m_settling.at(size_t(kind));
+    if (const QPointer<PowerToggling> power = m_power)
+        m_holding.at(size_t(kind)) = power->isAskedFor(kind);
     co_return failure;
 }
 
 void KeepAwakeLedger::powerChanged()
 {
-    // Only the ledger asks the controller, so a kind found off that a claim
-    // wants, while no change of ours is under way, was lost: nothing holds it
-    // and nothing will. Its claims end, as at the user's switch, rather than
-    // be listed over a machine that may sleep.
+    // Only the ledger asks the controller, so a kind it had held, found off
+    // while no change of ours is under way, was lost: nothing holds it and
+    // nothing will. Its claims end, as at the user's switch, rather than be
+    // listed over a machine that may sleep.
     const QPointer<PowerToggling> power = m_power;
     if (!power)
         return;
     for (const AssertionKind kind : allAssertionKinds) {
-        if (m_settling.at(size_t(kind)) == 0 && wants(kind) && !power->isAskedFor(kind)) {
+        if (m_settling.at(size_t(kind)) != 0 || !m_holding.at(size_t(kind)) || power->isAskedFor(kind))
+            continue;
+        m_holding.at(size_t(kind)) = false;
+        if (wants(kind)) {
             qCWarning(lcLedger, "Kind %lld was lost: its claims end", rawValue(kind));
             cut(kind);
         }

@@ -103,4 +103,5 @@ private:
     QList<Claim> m_claims;
     std::optional<QString> m_veto;
     std::array<int, allAssertionKinds.size()> m_settling{}; // settles running per kind
+    std::array<bool, allAssertionKinds.size()> m_holding{}; // held (or waiting) at the end of the last settle
 };

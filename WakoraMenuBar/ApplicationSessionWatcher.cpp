@@ -96,8 +96,9 @@ QCoro::Task<> ApplicationSessionWatcher::claim()
         co_return;
     qCInfo(lcApplicationSession, "%s runs: claiming kinds %lld", qUtf8Printable(rule.application), rule.kinds);
     // A standing order: while a condition vetoes it, it waits to be held.
-    const auto failure = co_await ledger->add(
-        Claim::applicationOwner(), rule.kinds, { std::nullopt, applicationName(), /*waitsOutVeto=*/true });
+    const QString owner = Claim::applicationOwner();
+    const KeepAwakeLedger::Details details{ std::nullopt, applicationName(), /*waitsOutVeto=*/true };
+    const auto failure = co_await ledger->add(owner, rule.kinds, details);
     if (failure)
         qCWarning(lcApplicationSession, "Cannot keep kinds %lld on for %s: %s", rule.kinds,
             qUtf8Printable(rule.application), qUtf8Printable(*failure));
@@ -106,6 +107,7 @@ QCoro::Task<> ApplicationSessionWatcher::claim()
 QCoro::Task<> ApplicationSessionWatcher::release()
 {
     const QPointer<KeepAwakeLedger> ledger = m_ledger;
+    const QString owner = Claim::applicationOwner();
     if (ledger)
-        co_await ledger->withdraw(Claim::applicationOwner());
+        co_await ledger->withdraw(owner);
 }

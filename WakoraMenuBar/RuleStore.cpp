@@ -18,14 +18,15 @@ std::unique_ptr<QSettings> settings()
 // Written and synced to disk off the main thread, which goes on serving.
 template<typename Write> QCoro::Task<std::optional<QString>> store(Write write)
 {
-    co_return co_await offMainThread([write]() -> std::optional<QString> {
+    const auto work = [write]() -> std::optional<QString> {
         const auto stored = settings();
         write(*stored);
         stored->sync();
         if (stored->status() != QSettings::NoError)
             return QStringLiteral("Cannot store the rules in %1").arg(stored->fileName());
         return std::nullopt;
-    });
+    };
+    co_return co_await offMainThread(work);
 }
 
 } // namespace
@@ -49,10 +50,11 @@ QCoro::Task<std::optional<QString>> RuleStore::setConditions(SessionRules condit
     if (!SessionRules::isValidFloor(conditions.batteryFloor))
         co_return SessionRules::invalidFloor();
     QPointer<RuleStore> self(this);
-    const auto failure = co_await store([conditions](QSettings &stored) {
+    const auto write = [conditions](QSettings &stored) {
         stored.setValue(SessionRules::onlyOnACKey(), conditions.onlyOnAC);
         stored.setValue(SessionRules::batteryFloorKey(), conditions.batteryFloor);
-    });
+    };
+    const auto failure = co_await store(write);
     if (!self)
         co_return QStringLiteral("The agent is ending");
     if (failure)
@@ -67,10 +69,11 @@ QCoro::Task<std::optional<QString>> RuleStore::setApplicationRule(ApplicationRul
     if (!rule.application.isEmpty() && !TimedSession::isValidKinds(rule.kinds))
         co_return TimedSession::invalidKinds();
     QPointer<RuleStore> self(this);
-    const auto failure = co_await store([rule](QSettings &stored) {
+    const auto write = [rule](QSettings &stored) {
         stored.setValue(applicationKey(), rule.application);
         stored.setValue(applicationKindsKey(), rule.kinds);
-    });
+    };
+    const auto failure = co_await store(write);
     if (!self)
         co_return QStringLiteral("The agent is ending");
     if (failure)

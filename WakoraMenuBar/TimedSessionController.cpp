@@ -45,7 +45,9 @@ QCoro::Task<std::optional<QString>> TimedSessionController::startFor(qint64 kind
     const auto end = TimedSession::endAfter(m_now(), seconds);
     if (!end)
         co_return end.error();
-    co_return co_await start(kinds, end.value(), std::chrono::seconds(seconds));
+    // The length counts from the request, however long the claim takes.
+    const std::chrono::milliseconds deadline = m_elapsed() + std::chrono::seconds(seconds);
+    co_return co_await start(kinds, end.value(), deadline);
 }
 
 QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 kinds, QDateTime end)
@@ -59,24 +61,24 @@ QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 ki
 }
 
 QCoro::Task<std::optional<QString>> TimedSessionController::start(
-    qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> length)
+    qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline)
 {
     QPointer<TimedSessionController> self(this);
     const TurnQueue::Turn turn = co_await m_turns.next();
-    const QPointer<KeepAwakeLedger> ledger = m_ledger;
-    if (!self || !ledger)
+    if (!self || !m_ledger)
         co_return endingText();
-    // The length was asked for when the request came; its end counts from there.
-    const auto failure = co_await ledger->add(Claim::timerOwner(), kinds, { end, QString(), false });
+    const QPointer<KeepAwakeLedger> ledger = m_ledger;
+    // Arguments are named before the co_await: GCC 12 destroys temporaries
+    // of a co_await expression twice.
+    const QString owner = Claim::timerOwner();
+    const KeepAwakeLedger::Details details{ end, QString(), false };
+    const auto failure = co_await ledger->add(owner, kinds, details);
     if (!self)
         co_return endingText();
     if (failure)
         co_return failure;
     m_session.start(kinds, kinds, end);
-    if (length)
-        m_deadline = m_elapsed() + *length;
-    else
-        m_deadline.reset();
+    m_deadline = deadline;
     qCInfo(lcTimedSession, "Kinds %lld on until %s", kinds, qUtf8Printable(end.toString(Qt::ISODate)));
     arm();
     Q_EMIT didChange();
@@ -127,8 +129,9 @@ QCoro::Task<> TimedSessionController::end(bool announce)
     m_deadline.reset();
     const qint64 kinds = m_session.kinds();
     m_session.stop();
+    const QString owner = Claim::timerOwner();
     if (const QPointer<KeepAwakeLedger> ledger = m_ledger)
-        co_await ledger->withdraw(Claim::timerOwner());
+        co_await ledger->withdraw(owner);
     if (!self)
         co_return;
     Q_EMIT didChange();

@@ -62,7 +62,7 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<std::optional<QString>> start(
-        qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> length);
+        qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline);
     // Time left of a length; absent for a clock time.
     std::optional<std::chrono::milliseconds> lengthLeft() const;
     // Ends the session and withdraws its claim.
