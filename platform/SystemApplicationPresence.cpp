@@ -338,9 +338,9 @@ void SystemApplicationPresence::lookAtProcesses()
             continue;
         }
         // Exited already, waiting to be reaped: /proc still lists it.
-        struct pollfd ended {
-            pidfd, POLLIN, 0
-        };
+        pollfd ended{};
+        ended.fd = pidfd;
+        ended.events = POLLIN;
         if (::poll(&ended, 1, 0) > 0) {
             ::close(pidfd);
             continue;

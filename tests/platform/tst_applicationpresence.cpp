@@ -434,6 +434,44 @@ private Q_SLOTS:
         QVERIFY(!watcher->isRunning());
     }
 
+    // The kernel's own cgroup files, where a writable cgroup2 folder is
+    // given (WAKORA_TEST_CGROUP2, as root in a container): a unit's cgroup
+    // made, a process moved into it, the process's end seen in cgroup.events
+    // while the cgroup lingers, the cgroup removed.
+    void realCgroupTree()
+    {
+        const QString given = qEnvironmentVariable("WAKORA_TEST_CGROUP2");
+        if (given.isEmpty())
+            QSKIP("WAKORA_TEST_CGROUP2 names no writable cgroup2 folder");
+        const QString top = given + u"/wakora-presence-%1"_s.arg(::getpid());
+        const QString manager = top + u"/user@1000.service"_s;
+        const QString scope = manager + u"/app.slice/app-gnome-org.example.Sleeper-1.scope"_s;
+        const auto removeAll = qScopeGuard([&] {
+            for (const QString &folder : { scope, manager + u"/app.slice"_s, manager, top })
+                QDir().rmdir(folder);
+        });
+        QVERIFY(QDir().mkpath(manager + u"/app.slice"_s));
+        const auto watcher = presence(fake, manager, 1h);
+        QSignalSpy changes(watcher.get(), &ApplicationPresence::runningChanged);
+        watcher->watch(u"org.example.Sleeper"_s);
+        QVERIFY(!watcher->isRunning());
+        QVERIFY(QDir().mkdir(scope));
+        QTest::qWait(100);
+        QVERIFY(!watcher->isRunning()); // empty until a process is moved in
+
+        QProcess process;
+        start(process, root->filePath(u"bin/presence-sleep"_s));
+        write(scope + u"/cgroup.procs"_s, QByteArray::number(process.processId()));
+        QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 1, 2000);
+        process.kill();
+        QVERIFY(process.waitForFinished());
+        QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 2000);
+        QVERIFY(QFileInfo(scope).isDir());
+        QVERIFY(QDir().rmdir(scope));
+        QTest::qWait(50);
+        QCOMPARE(changes.size(), 2);
+    }
+
     // A Terminal=true entry read from its desktop file.
     void terminalEntryFromItsFile()
     {
