@@ -1,5 +1,4 @@
 #include "ApplicationUnitName.h"
-#include "FakeApplicationPresence.h"
 #include "FakeRunningApplications.h"
 #include "SystemApplicationPresence.h"
 #include "SystemRunningApplications.h"
@@ -481,21 +480,6 @@ private Q_SLOTS:
         const auto watcher = presence(app.applications, tree(), 1h);
         watcher->watch(u"org.example.Sleeper"_s);
         QCOMPARE(watcher->method(), u"processes"_s);
-    }
-
-    void fakeSaysWhatItIsTold()
-    {
-        FakeApplicationPresence presence;
-        QSignalSpy changes(&presence, &ApplicationPresence::runningChanged);
-        QCOMPARE(presence.method(), u"none"_s);
-        presence.watch(u"vim"_s);
-        QCOMPARE(presence.watched(), u"vim"_s);
-        QCOMPARE(presence.method(), u"scopes"_s);
-        presence.setRunning(true);
-        presence.setRunning(true);
-        presence.setRunning(false);
-        QCOMPARE(changes.size(), 2);
-        QCOMPARE(presence.watchCount(), 1);
     }
 };
 
