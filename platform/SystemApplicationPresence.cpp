@@ -81,6 +81,7 @@ SystemApplicationPresence::SystemApplicationPresence(
     : ApplicationPresence(parent)
     , m_applications(std::move(applications))
     , m_options(std::move(options))
+    , m_lookTimer(this)
 {
     m_lookTimer.setInterval(m_options.lookInterval);
     connect(&m_lookTimer, &QTimer::timeout, this, &SystemApplicationPresence::lookTimeout);
@@ -158,8 +159,8 @@ QString SystemApplicationPresence::userManagerCgroup(
 
 QString SystemApplicationPresence::systemUserManagerCgroup()
 {
-    return userManagerCgroup(readSmall(QStringLiteral("/proc/self/cgroup")),
-        readSmall(QStringLiteral("/proc/self/mountinfo")), ::getuid());
+    return userManagerCgroup(
+        readSmall(QStringLiteral("/proc/self/cgroup")), readSmall(QStringLiteral("/proc/self/mountinfo")), ::getuid());
 }
 
 bool SystemApplicationPresence::startScopes()
@@ -337,7 +338,9 @@ void SystemApplicationPresence::lookAtProcesses()
             continue;
         }
         // Exited already, waiting to be reaped: /proc still lists it.
-        struct pollfd ended { pidfd, POLLIN, 0 };
+        pollfd ended{};
+        ended.fd = pidfd;
+        ended.events = POLLIN;
         if (::poll(&ended, 1, 0) > 0) {
             ::close(pidfd);
             continue;

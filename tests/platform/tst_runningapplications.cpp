@@ -303,6 +303,46 @@ private Q_SLOTS:
         QCOMPARE(applications.application(700)->localizedName, u"웹 브라우저"_s);
     }
 
+    // A Flatpak application's entry runs "flatpak run <app id>"; its processes
+    // (bwrap, the helpers, the programs inside the sandbox) are told by the
+    // app id of their unit, or without one by the sandbox's /.flatpak-info.
+    void flatpakSandboxesByTheirAppId()
+    {
+        writeEntry(u"sys/applications/org.example.Maps.desktop"_s,
+            "Type=Application\nName=Maps\nExec=/usr/bin/flatpak run --branch=stable --arch=x86_64 "
+            "--command=maps --file-forwarding org.example.Maps @@u %U @@\nX-Flatpak=org.example.Maps\n");
+        writeEntry(u"sys/applications/org.example.Chat.desktop"_s,
+            "Type=Application\nName=Chat\nExec=flatpak run --command=chat org.example.Chat//beta\n");
+        const QByteArray manager = "/user.slice/user-1000.slice/user@1000.service/app.slice/";
+        addProcess(800, u"/usr/bin/bwrap"_s, "bwrap");
+        write(u"proc/800/cgroup"_s, "0::" + manager + "app-flatpak-org.example.Maps-800.scope\n");
+        addProcess(801, u"/app/bin/maps"_s, "maps");
+        write(u"proc/801/cgroup"_s, "0::/user.slice/user-1000.slice/session-2.scope\n");
+        write(u"proc/801/root/.flatpak-info"_s,
+            "[Application]\nname=org.example.Maps\nruntime=runtime/org.example.Platform/x86_64/1\n\n"
+            "[Instance]\nname=org.example.Other\n");
+        addProcess(802, u"/app/bin/chat"_s, "chat");
+        write(u"proc/802/cgroup"_s,
+            "1:name=systemd:" + manager + "app-flatpak-org.example.Chat-802.scope\n0::" + manager + "\n");
+        addProcess(803, u"/usr/bin/bwrap"_s, "bwrap");
+        write(u"proc/803/cgroup"_s, "0::" + manager + "app-flatpak-org.example.Other-803.scope\n");
+        addProcess(804, u"/app/bin/maps"_s, "maps", ::getuid() + 1);
+        write(u"proc/804/cgroup"_s, "0::" + manager + "app-flatpak-org.example.Maps-804.scope\n");
+        addProcess(805, at(u"lib/browser/browser-bin"_s), "browser-bin");
+        write(u"proc/805/cgroup"_s, "0::" + manager + "app-gnome-browser-805.scope\n");
+        SystemRunningApplications applications(sources);
+
+        QCOMPARE(applications.processIds(u"org.example.Maps"_s), QList<qint32>({ 800, 801 }));
+        QCOMPARE(applications.processIds(u"org.example.Chat"_s), QList<qint32>({ 802 }));
+        QCOMPARE(applications.processIds(u"browser"_s), QList<qint32>({ 805 }));
+        QCOMPARE(applications.application(801)->localizedName, u"Maps"_s);
+        QVERIFY(applications.application(800)->isRegular);
+        QCOMPARE(applications.application(802)->localizedName, u"Chat"_s);
+        QVERIFY(!applications.application(803)->isRegular);
+        QCOMPARE(applications.application(805)->localizedName, u"웹 브라우저"_s);
+        QVERIFY(!applications.runsInTerminal(u"org.example.Maps"_s));
+    }
+
     void readsTheRealProc()
     {
         SystemRunningApplications::Sources real = SystemRunningApplications::systemSources();
