@@ -54,6 +54,11 @@ bool KeepAwakeLedger::isSettled() const
     });
 }
 
+bool KeepAwakeLedger::isBusy() const
+{
+    return std::any_of(m_settling.cbegin(), m_settling.cend(), [](int settling) { return settling != 0; });
+}
+
 QCoro::Task<std::optional<QString>> KeepAwakeLedger::add(QString owner, qint64 kinds, Details details)
 {
     kinds &= allKinds();
@@ -228,6 +233,8 @@ QCoro::Task<std::optional<QString>> KeepAwakeLedger::settleKind(AssertionKind ki
     --m_settling.at(size_t(kind));
     if (const QPointer<PowerToggling> power = m_power)
         m_holding.at(size_t(kind)) = power->isAskedFor(kind);
+    if (!isBusy())
+        Q_EMIT caughtUp();
     co_return failure;
 }
 

@@ -24,6 +24,9 @@ struct Claim {
     static QString manualOwner() { return QStringLiteral("switch"); }
     static QString timerOwner() { return QStringLiteral("timer"); }
     static QString applicationOwner() { return QStringLiteral("application"); }
+    // A command run by `wakora hold`, for as long as its caller is on the bus.
+    static QString holdOwner(const QString &busName) { return QStringLiteral("hold:") + busName; }
+    bool isHold() const { return owner.startsWith(u"hold:"); }
 };
 
 // The agent's one account of what keeps the machine awake, and the only
@@ -57,6 +60,8 @@ public:
     bool wants(AssertionKind kind) const { return isClaimed(kind) && !m_veto; }
     // Whether the controller has caught up with every change.
     bool isSettled() const;
+    // Whether the controller is being asked something now.
+    bool isBusy() const;
 
     // Adds kinds to the owner's claim (creating it), with the claim's end
     // and subject. All or nothing: when a kind cannot be held, the claim is
@@ -89,6 +94,8 @@ Q_SIGNALS:
     // Kinds of an owner's claim were ended by someone else: the switch, or
     // a kind the controller lost. The owner forgets them.
     void claimCut(const QString &owner, qint64 kinds);
+    // The last question to the controller has been answered.
+    void caughtUp();
 
 private:
     // Brings the controller to the wish for every kind in the bit set;

@@ -6,9 +6,6 @@ LedgerSwitch::LedgerSwitch(PowerToggling *power, KeepAwakeLedger *ledger, QObjec
     , m_ledger(ledger)
 {
     connect(power, &PowerToggling::didChange, this, &PowerToggling::didChange);
-    // A claim can change without the held kinds changing (a switch over a
-    // timer's kind): those who show the claims hear of it too.
-    connect(ledger, &KeepAwakeLedger::changed, this, &PowerToggling::didChange);
 }
 
 QCoro::Task<Expected<void, QString>> LedgerSwitch::setEnabled(bool enabled, AssertionKind kind)

@@ -459,6 +459,17 @@ QCoro::Task<Expected<RemoteMenuBar::Claims, QString>> RemoteMenuBar::claims()
     co_return claims;
 }
 
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::hold(qint64 kinds, QString command)
+{
+    QVariantList arguments{ QVariant::fromValue(qlonglong(kinds)), QVariant(command) };
+    co_return co_await change(QStringLiteral("Hold"), arguments);
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::release()
+{
+    co_return co_await change(QStringLiteral("Release"), {});
+}
+
 void RemoteMenuBar::reconnect()
 {
     launchAgent();

@@ -107,6 +107,10 @@ public:
         QStringList vetoes;
     };
     QCoro::Task<Expected<Claims, QString>> claims();
+    // Claims the kinds (a bit set) while a command runs, until release() or
+    // until this connection leaves the bus.
+    QCoro::Task<Expected<void, QString>> hold(qint64 kinds, QString command);
+    QCoro::Task<Expected<void, QString>> release();
 
     // Keeps the agent registered at login, replaces agents of other
     // prefixes and reads the state once. Called once after creation.

@@ -81,6 +81,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
         m_switch.get(), m_options.showsStatusItem, m_clamshell.get(), [this] { openMainApplication(); },
         [this](const QString &) { openMainApplication(); });
     offerTimedSessions();
+    connect(m_ledger.get(), &KeepAwakeLedger::changed, m_statusItemController.get(), &StatusItemController::sync);
     m_statusItemController->setReasons([ledger = m_ledger.get()] {
         QStringList vetoes;
         if (ledger->veto())
@@ -113,8 +114,11 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     // which matches the desktops' application ids to processes through it.
     auto applications = std::make_shared<SystemRunningApplications>();
     auto status = std::make_shared<SystemPowerStatus>(m_systemBus, m_sessionBus, applications);
+    SystemApplicationPresence::Options presence;
+    if (!m_options.applicationUnits.isEmpty())
+        presence.cgroupRoot = m_options.applicationUnits;
     m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_ledger.get(), m_ruleStore.get(),
-        applications, std::make_shared<SystemApplicationPresence>(applications, SystemApplicationPresence::Options{}));
+        applications, std::make_shared<SystemApplicationPresence>(applications, presence));
     connect(m_applicationWatcher.get(), &ApplicationSessionWatcher::ended, m_sessionNotifier.get(),
         [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),

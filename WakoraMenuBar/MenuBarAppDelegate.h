@@ -39,6 +39,9 @@ public:
         QStringList extraClients; // more programs admitted as clients (development and tests)
         int graceSeconds;
         bool showsStatusItem = true;
+        // The cgroup tree whose units say which applications run; empty for
+        // the user manager's own.
+        QString applicationUnits;
     };
 
     MenuBarAppDelegate(QDBusConnection systemBus, QDBusConnection sessionBus, ProgramLocations locations,

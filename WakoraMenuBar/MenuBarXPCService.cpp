@@ -9,6 +9,7 @@
 #include "ClaimRecord.h"
 #include "KeepAwakeLedger.h"
 #include "SessionRuleKeeper.h"
+#include "TimedSession.h"
 #include "TimedSessionController.h"
 #include "UsageStore.h"
 
@@ -77,6 +78,23 @@ MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledg
     ClaimRecord::registerType();
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &MenuBarXPCService::removeClient);
     connect(power, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
+    if (ledger) {
+        // A change of the claims is told once the controller has caught up
+        // with it, unless the held kinds' change has told it meanwhile: a
+        // switch changes the claims and then the held kinds, and clients
+        // hear of it once.
+        const auto tellClaims = [this] {
+            if (m_claimsNoticePending && m_ledger && !m_ledger->isBusy())
+                notifyClients();
+        };
+        connect(ledger, &KeepAwakeLedger::changed, this, [this, tellClaims] {
+            if (m_claimsNoticePending)
+                return;
+            m_claimsNoticePending = true;
+            QMetaObject::invokeMethod(this, tellClaims, Qt::QueuedConnection);
+        });
+        connect(ledger, &KeepAwakeLedger::caughtUp, this, tellClaims);
+    }
     if (timedSessions)
         connect(timedSessions, &TimedSessionController::didChange, this, &MenuBarXPCService::notifyClients);
     if (rules)
@@ -175,6 +193,8 @@ void MenuBarXPCService::addClient(const QString &name)
 
 void MenuBarXPCService::removeClient(const QString &name)
 {
+    if (m_ledger && m_ledger->claim(Claim::holdOwner(name)))
+        m_ledger->withdraw(Claim::holdOwner(name));
     m_clients.removeAll(name);
     m_admitted.remove(name);
     m_arrivals.remove(name);
@@ -183,6 +203,7 @@ void MenuBarXPCService::removeClient(const QString &name)
 
 void MenuBarXPCService::notifyClients()
 {
+    m_claimsNoticePending = false;
     for (const QString &client : std::as_const(m_clients)) {
         QDBusMessage call = QDBusMessage::createMethodCall(client, MenuBarService::clientObjectPath(),
             MenuBarService::clientInterfaceName(), QStringLiteral("StateDidChange"));
@@ -326,6 +347,31 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         const qint64 kinds = arguments.at(1).toLongLong();
         const auto failure = co_await watcher->setRule(application, kinds);
         co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"Hold") {
+        QPointer<KeepAwakeLedger> ledger = m_ledger;
+        if (!ledger)
+            co_return message.createErrorReply(QDBusError::NotSupported, member);
+        const qint64 kinds = arguments.at(0).toLongLong();
+        if (!TimedSession::isValidKinds(kinds))
+            co_return message.createReply(QVariantList{ optionalText(TimedSession::invalidKinds()) });
+        if (m_rules) {
+            if (const auto broken = m_rules->brokenRule())
+                co_return message.createReply(QVariantList{ optionalText(broken) });
+        }
+        // The caller's claim lasts while its connection does: a command
+        // killed before it could say so gives its kinds back all the same.
+        const QString owner = Claim::holdOwner(message.service());
+        const KeepAwakeLedger::Details details{ std::nullopt, arguments.at(1).toString(), false };
+        const auto failure = co_await ledger->add(owner, kinds, details);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"Release") {
+        if (const QPointer<KeepAwakeLedger> ledger = m_ledger) {
+            const QString owner = Claim::holdOwner(message.service());
+            co_await ledger->withdraw(owner);
+        }
+        co_return message.createReply();
     }
     if (member == u"Claims") {
         // What keeps the machine awake, and what forbids it now.

@@ -81,4 +81,5 @@ private:
     QHash<QString, std::shared_ptr<TurnQueue>> m_arrivals;
     QDBusServiceWatcher m_watcher;
     qint64 m_announcedClamshell = 0;
+    bool m_claimsNoticePending = false;
 };

@@ -36,6 +36,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption admit(QStringLiteral("admit"),
         QStringLiteral("Also serve this program (development and tests)."), QStringLiteral("path"));
     parser.addOption(admit);
+    const QCommandLineOption units(QStringLiteral("app-units"),
+        QStringLiteral("Follow applications' units in this cgroup tree instead of the user manager's (tests)."),
+        QStringLiteral("directory"));
+    parser.addOption(units);
     parser.process(application);
 
     QDBusConnection sessionBus = QDBusConnection::sessionBus();
@@ -51,7 +55,7 @@ int main(int argc, char *argv[])
     }
 
     MenuBarAppDelegate delegate(QDBusConnection::systemBus(), sessionBus, ProgramLocations::ofThisProgram(),
-        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless });
+        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units) });
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
     UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });

@@ -14,7 +14,7 @@ QString of(const Claim &claim, const QDateTime &now)
     } else if (claim.owner == Claim::timerOwner()) {
         const qint64 left = claim.endsAt ? (now.msecsTo(*claim.endsAt) + 999) / 1000 : 0;
         text = QCoreApplication::translate("WakoraUI", "타이머: %1").arg(DurationText::remaining(left));
-    } else if (claim.owner == Claim::applicationOwner()) {
+    } else if (claim.owner == Claim::applicationOwner() || claim.isHold()) {
         text = QCoreApplication::translate("WakoraUI", "%1 실행 중").arg(claim.subject);
     } else {
         // A trigger says what it is about itself.

@@ -18,6 +18,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -600,23 +601,18 @@ QCoro::Task<int> WakoraCommand::hold(bool display, QStringList command)
 {
     if (!co_await reachAgent())
         co_return failure;
-    QList<AssertionKind> kinds{ AssertionKind::systemSleep };
+    qint64 kinds = assertionBit(AssertionKind::systemSleep);
     if (display)
-        kinds.append(AssertionKind::displaySleep);
+        kinds |= assertionBit(AssertionKind::displaySleep);
+    const QString program = command.first();
 
-    // Turn back off only what this command turned on.
-    QList<AssertionKind> turnedOn;
-    for (const AssertionKind kind : kinds) {
-        if (m_remote->isEnabled(kind))
-            continue;
-        const auto result = co_await m_remote->setEnabled(true, kind);
-        if (!result) {
-            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
-            for (const AssertionKind done : std::as_const(turnedOn))
-                co_await m_remote->setEnabled(false, done);
-            co_return failure;
-        }
-        turnedOn.append(kind);
+    // A claim of this command's own: what other claims keep on stays on
+    // after it, and should this process die, its connection's end gives the
+    // kinds back.
+    const auto held = co_await m_remote->hold(kinds, QFileInfo(program).fileName());
+    if (!held) {
+        complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(held.error()));
+        co_return failure;
     }
 
     // Like system(3): an interrupt from the terminal reaches the command,
@@ -630,7 +626,7 @@ QCoro::Task<int> WakoraCommand::hold(bool display, QStringList command)
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGQUIT, SIG_DFL);
     });
-    const QString program = command.takeFirst();
+    command.removeFirst();
     int status = failure;
     // Starting is quick and its failure is known at once; only the run is awaited.
     child.start(program, command);
@@ -644,10 +640,7 @@ QCoro::Task<int> WakoraCommand::hold(bool display, QStringList command)
         status = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 128 + SIGTERM;
     }
 
-    for (const AssertionKind kind : std::as_const(turnedOn)) {
-        const auto result = co_await m_remote->setEnabled(false, kind);
-        if (!result)
-            complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(result.error()));
-    }
+    if (const auto released = co_await m_remote->release(); !released)
+        complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(released.error()));
     co_return status;
 }

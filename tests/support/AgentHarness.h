@@ -66,7 +66,8 @@ public:
         agent = std::make_unique<QProcess>();
         agent->setProcessEnvironment(environment());
         agent->setProcessChannelMode(QProcess::MergedChannels);
-        agent->start(programs.agent(), { QStringLiteral("--admit"), QCoreApplication::applicationFilePath() });
+        agent->start(programs.agent(),
+            QStringList{ QStringLiteral("--admit"), QCoreApplication::applicationFilePath() } + agentArguments);
         if (!agent->waitForStarted(5000)) {
             *error = QStringLiteral("the agent did not start: %1").arg(agent->errorString());
             return false;
@@ -139,6 +140,8 @@ public:
     // Whose agent and wakora command run: this build's unless set before
     // startAgent() to another build's prefix (a benchmark's baseline).
     ProgramLocations programs = locations();
+    // More arguments for the agent, set before startAgent().
+    QStringList agentArguments;
     QTemporaryDir home;
     MockBuses buses;
     DBusMock *logind = nullptr;

@@ -246,6 +246,33 @@ private Q_SLOTS:
         QCOMPARE(harness->inhibitors().size(), 1);
     }
 
+    // A hold is a claim of the command's own, listed by its name, and tied
+    // to the wakora process's bus connection: killed outright, it gives its
+    // kind back; a kind another claim keeps on stays on.
+    void aKilledHoldGivesBackItsClaim()
+    {
+        QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--display") }), 0);
+        QCOMPARE(harness->wakora({ QStringLiteral("off") }), 0);
+        QCOMPARE(harness->inhibitors().size(), 1);
+
+        QProcess hold;
+        hold.setProcessEnvironment(harness->environment());
+        hold.start(AgentHarness::locations().commandLine(),
+            { QStringLiteral("hold"), QStringLiteral("--display"), QStringLiteral("--"), QStringLiteral("sleep"),
+                QStringLiteral("30") });
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 2, 10000);
+        QByteArray status;
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &status), 0);
+        QVERIFY2(status.contains("켜 둔 이유: 직접 켬 (디스플레이), sleep 실행 중 (디스플레이 포함)"), status.constData());
+
+        hold.kill(); // no chance to say Release
+        QVERIFY(hold.waitForFinished(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 1, 10000);
+        QCOMPARE(harness->inhibitors().first().what, QStringLiteral("idle"));
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &status), 0);
+        QVERIFY2(status.contains("켜 둔 이유: 직접 켬 (디스플레이)\n"), status.constData());
+    }
+
     void commandLine()
     {
         QByteArray output;

@@ -4,10 +4,12 @@
 #include <QDBusObjectPath>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The conditions end to end: the real agent and wakora command, UPower and
@@ -69,7 +71,7 @@ private Q_SLOTS:
         harness.reset();
     }
 
-    void unpluggingEndsAnOnlyOnACSession()
+    void unpluggedNothingIsHeldAndPluggedInTheSessionReturns()
     {
         QByteArray output;
         QCOMPARE(harness->wakora({ QStringLiteral("rule"), QStringLiteral("ac"), QStringLiteral("on") }, &output), 0);
@@ -86,10 +88,16 @@ private Q_SLOTS:
         QTRY_VERIFY(lastNoticeBody().contains(QStringLiteral("전원 어댑터")));
         // No hour more offered: the rule would end it again at once.
         QCOMPARE(notifications->callsOf(QStringLiteral("Notify")).last().value(5).toStringList(), QStringList());
+        // Nothing is held, and the session waits it out, still counting.
         QCOMPARE(harness->wakora({ QStringLiteral("status"), QStringLiteral("--json") }, &output), 0);
         const QJsonObject status = QJsonDocument::fromJson(output).object();
-        QVERIFY(status.value(u"timedSession").isNull());
+        QVERIFY(!status.value(u"timedSession").isNull());
+        QVERIFY(!status.value(u"systemSleep").toBool());
+        QCOMPARE(status.value(u"claims").toArray().size(), 1);
+        QCOMPARE(status.value(u"vetoes").toArray(), QJsonArray{ QStringLiteral("전원 어댑터가 분리되어 꺼 둠") });
         QVERIFY(status.value(u"rules").toObject().value(u"onlyOnAC").toBool());
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
+        QVERIFY2(output.contains("꺼 둔 이유: 전원 어댑터가 분리되어 꺼 둠\n"), output.constData());
 
         // While unplugged, turning on is refused with the reason, not
         // answered with a success that the rule undoes at once.
@@ -99,12 +107,13 @@ private Q_SLOTS:
         QVERIFY2(output.contains("전원 어댑터"), output.constData());
         QVERIFY(harness->inhibitors().isEmpty());
 
-        // Plugged in again, a switch holds again.
+        // Plugged in again, the session's claim is held again, and a switch
+        // can be turned on.
         QVERIFY(setOnBattery(false));
-        QTest::qWait(300);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 2, 5000);
         QCOMPARE(harness->wakora({ QStringLiteral("on") }), 0);
         QTest::qWait(300);
-        QCOMPARE(harness->inhibitors().size(), 1);
+        QCOMPARE(harness->inhibitors().size(), 2);
     }
 
     void aBatteryBelowTheFloorEndsTheSession()
@@ -118,6 +127,9 @@ private Q_SLOTS:
         QVERIFY(setPercentage(9));
         QTRY_VERIFY_WITH_TIMEOUT(harness->inhibitors().isEmpty(), 5000);
         QTRY_VERIFY(lastNoticeBody().contains(QStringLiteral("10%")));
+        // Charged above the floor again, the switch's claim returns.
+        QVERIFY(setPercentage(11));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 1, 5000);
     }
 
     void rulesOutliveTheAgentAndBadOnesAreRefused()
@@ -150,6 +162,54 @@ private Q_SLOTS:
         QCOMPARE(reply.arguments().value(0).toStringList(), QStringList{ QStringLiteral("Invalid battery level") });
         QCOMPARE(harness->wakora({ QStringLiteral("rule") }, &output), 0);
         QVERIFY2(output.contains("AC 전원에서만: 켜짐"), output.constData());
+    }
+
+    // Desktops start an application in a unit of the user's service
+    // manager named after its desktop entry; a Flatpak's is named after its
+    // app id. This machine runs no user manager, so the agent follows a
+    // stand-in cgroup tree, where the test makes and removes the units'
+    // directories as systemd would.
+    void anApplicationInAUnitOfItsOwnIsFollowedByItsUnits()
+    {
+        QTemporaryDir units;
+        const QString slice = units.filePath(QStringLiteral("app.slice"));
+        QVERIFY(QDir().mkpath(slice));
+        const QString entries = harness->home.filePath(QStringLiteral("data/applications"));
+        QVERIFY(QDir().mkpath(entries));
+        QFile entry(entries + QStringLiteral("/org.example.Viewer.desktop"));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Viewer\nExec=/nonexistent/viewer\n");
+        entry.close();
+        harness->stopAgent();
+        harness->agentArguments = { QStringLiteral("--app-units"), units.path() };
+        QVERIFY2(harness->startAgent(&error), qPrintable(error));
+        QCOMPARE(harness->wakora({ QStringLiteral("rule"), QStringLiteral("app"), QStringLiteral("Viewer") }), 0);
+        QTest::qWait(300);
+        QVERIFY(harness->inhibitors().isEmpty());
+
+        // Started from the desktop: its unit appears, and goes when it ends.
+        const QString gnome = slice + QStringLiteral("/app-gnome-org.example.Viewer-4711.scope");
+        QVERIFY(QDir().mkdir(gnome));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 1, 3000);
+        QByteArray output;
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
+        QVERIFY2(output.contains("켜 둔 이유: Viewer 실행 중\n"), output.constData());
+        QVERIFY(QDir().rmdir(gnome));
+        QTRY_VERIFY_WITH_TIMEOUT(harness->inhibitors().isEmpty(), 3000);
+        QTRY_VERIFY(lastNoticeBody().contains(QStringLiteral("Viewer")));
+
+        // The same application as a Flatpak, by its app id.
+        const QString flatpak = slice + QStringLiteral("/app-flatpak-org.example.Viewer-90210.scope");
+        QVERIFY(QDir().mkdir(flatpak));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 1, 3000);
+        // Switched off by hand, the claim ends until the next start.
+        QCOMPARE(harness->wakora({ QStringLiteral("off") }), 0);
+        QVERIFY(harness->inhibitors().isEmpty());
+        QVERIFY(QDir().rmdir(flatpak));
+        QVERIFY(QDir().mkdir(flatpak));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 1, 3000);
+        QVERIFY(QDir().rmdir(flatpak));
+        QTRY_VERIFY_WITH_TIMEOUT(harness->inhibitors().isEmpty(), 3000);
     }
 
     // A stand-in application: a copy of sleep(1) under a name of its own, and

@@ -134,7 +134,7 @@ private Q_SLOTS:
         QVERIFY2(length >= 1.5 && length < 5, qPrintable(QString::number(length)));
     }
 
-    void aPlainSwitchCancelsTheTimer()
+    void aSwitchOffEndsTheTimerAndASwitchOnOutlastsIt()
     {
         QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--display"), QStringLiteral("--for"),
                      QStringLiteral("1h") }),
@@ -165,11 +165,22 @@ private Q_SLOTS:
         QCOMPARE(harness->inhibitors().size(), 1);
         QVERIFY(statusJson().value(u"timedSession").isNull());
 
-        // `wakora on` over a running timer keeps the kind on for good.
+        // `wakora on` over a running timer is a claim of its own, which
+        // outlasts the timer; both are listed as reasons.
         QCOMPARE(harness->wakora({ QStringLiteral("off") }), 0);
         QCOMPARE(harness->wakora({ QStringLiteral("on"), QStringLiteral("--for"), QStringLiteral("30m") }), 0);
         QCOMPARE(harness->wakora({ QStringLiteral("on") }), 0);
-        QVERIFY(statusJson().value(u"timedSession").isNull());
+        const QJsonObject both = statusJson();
+        QVERIFY(!both.value(u"timedSession").isNull());
+        const QJsonArray claims = both.value(u"claims").toArray();
+        QCOMPARE(claims.size(), 2);
+        QCOMPARE(claims.at(0).toObject().value(u"owner").toString(), QStringLiteral("timer"));
+        QVERIFY(claims.at(0).toObject().value(u"text").toString().startsWith(QStringLiteral("타이머: 30분 남음")));
+        QCOMPARE(claims.at(1).toObject().value(u"owner").toString(), QStringLiteral("switch"));
+        QCOMPARE(claims.at(1).toObject().value(u"text").toString(), QStringLiteral("직접 켬"));
+        QCOMPARE(both.value(u"vetoes").toArray(), QJsonArray());
+        QCOMPARE(harness->wakora({ QStringLiteral("status") }, &output), 0);
+        QVERIFY2(output.contains("켜 둔 이유: 타이머: 30분 남음, 직접 켬\n"), output.constData());
         QCOMPARE(harness->inhibitors().size(), 1);
     }
 
