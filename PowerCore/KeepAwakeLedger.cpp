@@ -86,8 +86,8 @@ QCoro::Task<std::optional<QString>> KeepAwakeLedger::add(QString owner, qint64 k
         co_return std::nullopt;
     // All or nothing: the claim goes back to what it was, and what was
     // taken for it alone is given back.
-    qCWarning(lcLedger, "The claim of %s on kinds %lld failed: %s", qUtf8Printable(owner), kinds,
-        qUtf8Printable(*failure));
+    qCWarning(
+        lcLedger, "The claim of %s on kinds %lld failed: %s", qUtf8Printable(owner), kinds, qUtf8Printable(*failure));
     const qint64 added = kinds & ~(before ? before->kinds : 0);
     for (Claim &claim : m_claims) {
         if (claim.owner != owner)

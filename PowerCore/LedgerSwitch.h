@@ -17,10 +17,7 @@ public:
 
     bool isAvailable() const override { return m_power && m_power->isAvailable(); }
     qint32 ownerPID() const override { return m_power ? m_power->ownerPID() : 0; }
-    std::optional<QDateTime> activeSince() const override
-    {
-        return m_power ? m_power->activeSince() : std::nullopt;
-    }
+    std::optional<QDateTime> activeSince() const override { return m_power ? m_power->activeSince() : std::nullopt; }
     bool isEnabled(AssertionKind kind) const override { return m_power && m_power->isEnabled(kind); }
     bool isWaiting(AssertionKind kind) const override { return m_power && m_power->isWaiting(kind); }
     bool displayMayBlank() const override { return m_power && m_power->displayMayBlank(); }

@@ -74,10 +74,10 @@ void ApplicationSessionWatcher::runningChanged(bool running)
     qint64 released = 0;
     if (claimed && !ledger->veto()) {
         for (const AssertionKind kind : allAssertionKinds) {
-            const bool othersAsk = std::any_of(ledger->claims().cbegin(), ledger->claims().cend(),
-                [kind](const Claim &other) {
-                    return other.owner != Claim::applicationOwner() && (other.kinds & assertionBit(kind));
-                });
+            const bool othersAsk
+                = std::any_of(ledger->claims().cbegin(), ledger->claims().cend(), [kind](const Claim &other) {
+                      return other.owner != Claim::applicationOwner() && (other.kinds & assertionBit(kind));
+                  });
             if ((claimed->kinds & assertionBit(kind)) && !othersAsk)
                 released |= assertionBit(kind);
         }

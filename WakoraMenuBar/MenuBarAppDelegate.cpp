@@ -1,10 +1,10 @@
 #include "MenuBarAppDelegate.h"
 
 #include "ApplicationSessionWatcher.h"
+#include "ClaimTexts.h"
 #include "ClamshellClient.h"
 #include "ClamshellController.h"
 #include "HelperRegistration.h"
-#include "ClaimTexts.h"
 #include "InhibitorPowerControl.h"
 #include "KeepAwakeLedger.h"
 #include "LedgerSwitch.h"
@@ -117,8 +117,8 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     SystemApplicationPresence::Options presence;
     if (!m_options.applicationUnits.isEmpty())
         presence.cgroupRoot = m_options.applicationUnits;
-    m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_ledger.get(), m_ruleStore.get(),
-        applications, std::make_shared<SystemApplicationPresence>(applications, presence));
+    m_applicationWatcher = std::make_unique<ApplicationSessionWatcher>(m_ledger.get(), m_ruleStore.get(), applications,
+        std::make_shared<SystemApplicationPresence>(applications, presence));
     connect(m_applicationWatcher.get(), &ApplicationSessionWatcher::ended, m_sessionNotifier.get(),
         [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
@@ -126,9 +126,9 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
 
     QStringList clients{ m_locations.mainApplication(), m_locations.commandLine() };
     clients += m_options.extraClients;
-    m_xpcService
-        = std::make_unique<MenuBarXPCService>(m_switch.get(), m_ledger.get(), m_clamshell.get(), m_usageRecorder->store(),
-            m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(), m_applicationWatcher.get());
+    m_xpcService = std::make_unique<MenuBarXPCService>(m_switch.get(), m_ledger.get(), m_clamshell.get(),
+        m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(),
+        m_applicationWatcher.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {

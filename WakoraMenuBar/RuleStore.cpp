@@ -16,7 +16,7 @@ std::unique_ptr<QSettings> settings()
 }
 
 // Written and synced to disk off the main thread, which goes on serving.
-template<typename Write> QCoro::Task<std::optional<QString>> store(Write write)
+template <typename Write> QCoro::Task<std::optional<QString>> store(Write write)
 {
     const auto work = [write]() -> std::optional<QString> {
         const auto stored = settings();

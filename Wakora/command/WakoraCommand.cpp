@@ -1,7 +1,7 @@
 #include "WakoraCommand.h"
 
-#include "HelperRegistration.h"
 #include "ClaimTexts.h"
+#include "HelperRegistration.h"
 #include "HoldNotices.h"
 #include "InterfaceLocale.h"
 #include "MenuBarService.h"

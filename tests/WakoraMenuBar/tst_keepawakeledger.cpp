@@ -124,7 +124,7 @@ class TestKeepAwakeLedger : public QObject
         return parts.isEmpty() ? QStringLiteral("-") : parts.join(QLatin1Char(' '));
     }
 
-    template<typename T> void note(QCoro::Task<std::optional<T>> task)
+    template <typename T> void note(QCoro::Task<std::optional<T>> task)
     {
         [](TestKeepAwakeLedger *self, QCoro::Task<std::optional<T>> task) -> QCoro::Task<> {
             if (const auto failure = co_await std::move(task))
@@ -179,8 +179,8 @@ class TestKeepAwakeLedger : public QObject
             } else if (rule == u"ac") {
                 QCOMPARE(QCoro::waitFor(conditions->setRules(SessionRules{ true, 0 })), std::nullopt);
             } else if (rule.startsWith(u"floor ")) {
-                QCOMPARE(QCoro::waitFor(conditions->setRules(SessionRules{ false, rule.mid(6).toInt() })),
-                    std::nullopt);
+                QCOMPARE(
+                    QCoro::waitFor(conditions->setRules(SessionRules{ false, rule.mid(6).toInt() })), std::nullopt);
             }
         }
     }
@@ -220,24 +220,29 @@ private Q_SLOTS:
 
         QTest::newRow("a timer's end leaves an application's claim")
             << QStringList{ u"vim"_s }
-            << QList<Step>{ { u"timer 60"_s, u"S"_s, u"timer:S"_s }, { u"launch"_s, u"S"_s, u"timer:S application:S"_s },
-                   { u"wait 60"_s, u"S"_s, u"application:S"_s }, { u"quit"_s, u"-"_s, u"-"_s } };
+            << QList<Step>{ { u"timer 60"_s, u"S"_s, u"timer:S"_s },
+                   { u"launch"_s, u"S"_s, u"timer:S application:S"_s }, { u"wait 60"_s, u"S"_s, u"application:S"_s },
+                   { u"quit"_s, u"-"_s, u"-"_s } };
         QTest::newRow("an application's end leaves a timer's claim")
             << QStringList{ u"vim"_s }
-            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s }, { u"timer 60"_s, u"S"_s, u"application:S timer:S"_s },
-                   { u"quit"_s, u"S"_s, u"timer:S"_s }, { u"wait 60"_s, u"-"_s, u"-"_s } };
+            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s },
+                   { u"timer 60"_s, u"S"_s, u"application:S timer:S"_s }, { u"quit"_s, u"S"_s, u"timer:S"_s },
+                   { u"wait 60"_s, u"-"_s, u"-"_s } };
         QTest::newRow("unplugged and plugged back, the application's claim returns")
             << QStringList{ u"ac"_s, u"vim"_s }
-            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s }, { u"unplug"_s, u"-"_s, u"application:S"_s, true },
-                   { u"plug"_s, u"S"_s, u"application:S"_s }, { u"quit"_s, u"-"_s, u"-"_s } };
+            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s },
+                   { u"unplug"_s, u"-"_s, u"application:S"_s, true }, { u"plug"_s, u"S"_s, u"application:S"_s },
+                   { u"quit"_s, u"-"_s, u"-"_s } };
         QTest::newRow("an application started while unplugged is held once plugged in")
             << QStringList{ u"ac"_s, u"vim"_s }
             << QList<Step>{ { u"unplug"_s, u"-"_s, u"-"_s, true }, { u"launch"_s, u"-"_s, u"application:S"_s, true },
                    { u"plug"_s, u"S"_s, u"application:S"_s } };
         QTest::newRow("below the battery floor nothing is held, and everything returns above it")
             << QStringList{ u"floor 20"_s }
-            << QList<Step>{ { u"on"_s, u"S"_s, u"switch:S"_s }, { u"timer 600 both"_s, u"SD"_s, u"switch:S timer:SD"_s },
-                   { u"unplug 50"_s, u"SD"_s, u"switch:S timer:SD"_s }, { u"unplug 15"_s, u"-"_s, u"switch:S timer:SD"_s, true },
+            << QList<Step>{ { u"on"_s, u"S"_s, u"switch:S"_s },
+                   { u"timer 600 both"_s, u"SD"_s, u"switch:S timer:SD"_s },
+                   { u"unplug 50"_s, u"SD"_s, u"switch:S timer:SD"_s },
+                   { u"unplug 15"_s, u"-"_s, u"switch:S timer:SD"_s, true },
                    { u"unplug 25"_s, u"SD"_s, u"switch:S timer:SD"_s } };
         QTest::newRow("a timer that ends under a veto is gone when it lifts")
             << QStringList{ u"ac"_s }
@@ -245,27 +250,32 @@ private Q_SLOTS:
                    { u"wait 60"_s, u"-"_s, u"-"_s, true }, { u"plug"_s, u"-"_s, u"-"_s } };
         QTest::newRow("switching off ends every claim; the application's returns at its next start")
             << QStringList{ u"vim"_s }
-            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s }, { u"timer 60"_s, u"S"_s, u"application:S timer:S"_s },
-                   { u"on"_s, u"S"_s, u"application:S timer:S switch:S"_s }, { u"off"_s, u"-"_s, u"-"_s }, { u"wait 60"_s, u"-"_s, u"-"_s },
-                   { u"quit"_s, u"-"_s, u"-"_s }, { u"launch"_s, u"S"_s, u"application:S"_s } };
+            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s },
+                   { u"timer 60"_s, u"S"_s, u"application:S timer:S"_s },
+                   { u"on"_s, u"S"_s, u"application:S timer:S switch:S"_s }, { u"off"_s, u"-"_s, u"-"_s },
+                   { u"wait 60"_s, u"-"_s, u"-"_s }, { u"quit"_s, u"-"_s, u"-"_s },
+                   { u"launch"_s, u"S"_s, u"application:S"_s } };
         QTest::newRow("a switch on is not ended by a timer or an application")
             << QStringList{ u"vim"_s }
-            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s }, { u"on"_s, u"S"_s, u"application:S switch:S"_s },
-                   { u"timer 30"_s, u"S"_s, u"application:S switch:S timer:S"_s }, { u"wait 30"_s, u"S"_s, u"application:S switch:S"_s },
-                   { u"quit"_s, u"S"_s, u"switch:S"_s } };
+            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s },
+                   { u"on"_s, u"S"_s, u"application:S switch:S"_s },
+                   { u"timer 30"_s, u"S"_s, u"application:S switch:S timer:S"_s },
+                   { u"wait 30"_s, u"S"_s, u"application:S switch:S"_s }, { u"quit"_s, u"S"_s, u"switch:S"_s } };
         QTest::newRow("switching the display off leaves the rest of a claim")
             << QStringList{ u"vim both"_s }
-            << QList<Step>{ { u"launch"_s, u"SD"_s, u"application:SD"_s }, { u"timer 60 both"_s, u"SD"_s, u"application:SD timer:SD"_s },
-                   { u"off display"_s, u"S"_s, u"application:S timer:S"_s }, { u"wait 60"_s, u"S"_s, u"application:S"_s },
-                   { u"quit"_s, u"-"_s, u"-"_s } };
+            << QList<Step>{ { u"launch"_s, u"SD"_s, u"application:SD"_s },
+                   { u"timer 60 both"_s, u"SD"_s, u"application:SD timer:SD"_s },
+                   { u"off display"_s, u"S"_s, u"application:S timer:S"_s },
+                   { u"wait 60"_s, u"S"_s, u"application:S"_s }, { u"quit"_s, u"-"_s, u"-"_s } };
         QTest::newRow("a cancelled timer withdraws only its own claim")
             << QStringList{}
-            << QList<Step>{ { u"on display"_s, u"D"_s, u"switch:D"_s }, { u"timer 60 both"_s, u"SD"_s, u"switch:D timer:SD"_s },
-                   { u"cancel"_s, u"D"_s, u"switch:D"_s } };
+            << QList<Step>{ { u"on display"_s, u"D"_s, u"switch:D"_s },
+                   { u"timer 60 both"_s, u"SD"_s, u"switch:D timer:SD"_s }, { u"cancel"_s, u"D"_s, u"switch:D"_s } };
         QTest::newRow("a lost kind ends its claims rather than list them over nothing")
             << QStringList{ u"vim"_s }
-            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s }, { u"timer 60"_s, u"S"_s, u"application:S timer:S"_s },
-                   { u"lose"_s, u"-"_s, u"-"_s }, { u"wait 60"_s, u"-"_s, u"-"_s } };
+            << QList<Step>{ { u"launch"_s, u"S"_s, u"application:S"_s },
+                   { u"timer 60"_s, u"S"_s, u"application:S timer:S"_s }, { u"lose"_s, u"-"_s, u"-"_s },
+                   { u"wait 60"_s, u"-"_s, u"-"_s } };
     }
 
     // Each step awaited in turn, the state checked after each.

@@ -263,7 +263,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(harness->inhibitors().size(), 2, 10000);
         QByteArray status;
         QCOMPARE(harness->wakora({ QStringLiteral("status") }, &status), 0);
-        QVERIFY2(status.contains("켜 둔 이유: 직접 켬 (디스플레이), sleep 실행 중 (디스플레이 포함)"), status.constData());
+        QVERIFY2(
+            status.contains("켜 둔 이유: 직접 켬 (디스플레이), sleep 실행 중 (디스플레이 포함)"), status.constData());
 
         hold.kill(); // no chance to say Release
         QVERIFY(hold.waitForFinished(5000));
