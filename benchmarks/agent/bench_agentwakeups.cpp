@@ -17,6 +17,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <array>
@@ -60,6 +61,7 @@ bool waitUntil(const std::function<bool()> &condition, int milliseconds)
 
 struct Figures {
     double wakeupsPerMinute = 0;
+    double burstsPerMinute = 0; // separate wakings: switches within one look count once
     double voluntaryPerMinute = 0;
     double involuntaryPerMinute = 0;
     double cpuMillisecondsPerMinute = 0;
@@ -76,6 +78,18 @@ struct Agent {
     QProcess standin;
     ProcessWakeups::Snapshot before;
     QElapsedTimer windowClock;
+    // A stand-in unit tree the agent follows (--app-units), where the
+    // stand-in's start is also its unit's directory; empty for none.
+    std::unique_ptr<QTemporaryDir> units;
+    QString unitPath() const
+    {
+        return units->filePath(QStringLiteral("app.slice/app-gnome-") + standinEntryId + QStringLiteral("-4711.scope"));
+    }
+    // Bursts: looks every pollMilliseconds that found switches after a
+    // look that found none.
+    quint64 lastSwitches = 0;
+    bool inBurst = false;
+    int bursts = 0;
     std::array<std::optional<Figures>, states.size()> figures;
     bool broken = false; // it failed to enter a state: the rest are not measured
 
@@ -137,6 +151,8 @@ struct Agent {
                 return why;
             return waitForInhibitors(0);
         case 3:
+            if (units && !QDir().mkpath(unitPath()))
+                return QStringLiteral("cannot make %1").arg(unitPath());
             standin.start(standinProgram, { QStringLiteral("3600") });
             if (!standin.waitForStarted())
                 return QStringLiteral("the stand-in did not start: %1").arg(standin.errorString());
@@ -145,10 +161,31 @@ struct Agent {
         return QStringLiteral("no such state");
     }
 
+    static quint64 switches(const ProcessWakeups::Snapshot &snapshot)
+    {
+        quint64 total = 0;
+        for (const auto &thread : snapshot.threads)
+            total += thread.voluntary + thread.involuntary;
+        return total;
+    }
+
     void startWindow()
     {
         before = ProcessWakeups::snapshot(pid());
+        lastSwitches = switches(before);
+        inBurst = false;
+        bursts = 0;
         windowClock.start();
+    }
+
+    void poll()
+    {
+        const quint64 now = switches(ProcessWakeups::snapshot(pid()));
+        const bool woke = now > lastSwitches;
+        if (woke && !inBurst)
+            ++bursts;
+        inBurst = woke;
+        lastSwitches = now;
     }
 
     void endWindow(std::size_t state)
@@ -163,6 +200,7 @@ struct Agent {
         const ProcessWakeups::Difference difference = ProcessWakeups::difference(before, after);
         Figures result;
         result.wakeupsPerMinute = double(difference.wakeups()) / minutes;
+        result.burstsPerMinute = double(bursts) / minutes;
         result.voluntaryPerMinute = double(difference.voluntary) / minutes;
         result.involuntaryPerMinute = double(difference.involuntary) / minutes;
         result.cpuMillisecondsPerMinute = difference.cpuSeconds * 1000.0 / minutes;
@@ -170,11 +208,11 @@ struct Agent {
         result.threadsStarted = difference.threadsStarted;
         result.threadsEnded = difference.threadsEnded;
         figures.at(state) = result;
-        std::printf("%-30s %-10s %8.1f wake-ups/min (voluntary %.1f, involuntary %.1f)   CPU %7.2f ms/min   "
-                    "%d threads (+%d -%d)\n",
+        std::printf("%-30s %-16s %8.1f wake-ups/min (voluntary %.1f, involuntary %.1f) in %.1f bursts   "
+                    "CPU %7.2f ms/min   %d threads (+%d -%d)\n",
             states.at(state).name, qPrintable(label), result.wakeupsPerMinute, result.voluntaryPerMinute,
-            result.involuntaryPerMinute, result.cpuMillisecondsPerMinute, result.threads, result.threadsStarted,
-            result.threadsEnded);
+            result.involuntaryPerMinute, result.burstsPerMinute, result.cpuMillisecondsPerMinute, result.threads,
+            result.threadsStarted, result.threadsEnded);
         std::fflush(stdout);
     }
 
@@ -192,8 +230,9 @@ QString cell(const std::optional<Figures> &figures)
 {
     if (!figures)
         return QStringLiteral("-");
-    return QStringLiteral("%1 (%2 ms CPU)")
+    return QStringLiteral("%1 in %2 (%3 ms)")
         .arg(figures->wakeupsPerMinute, 0, 'f', 1)
+        .arg(figures->burstsPerMinute, 0, 'f', 1)
         .arg(figures->cpuMillisecondsPerMinute, 0, 'f', 1);
 }
 
@@ -230,6 +269,15 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<Agent>> agents;
     agents.push_back(std::make_unique<Agent>());
     agents.back()->label = QStringLiteral("this build");
+    // The same build, where the desktop starts applications in units of
+    // their own (GNOME, Plasma, Flatpak): a stand-in unit tree, as this
+    // machine may have no user manager.
+    agents.push_back(std::make_unique<Agent>());
+    agents.back()->label = QStringLiteral("this build, units");
+    agents.back()->units = std::make_unique<QTemporaryDir>();
+    if (!QDir().mkpath(agents.back()->units->filePath(QStringLiteral("app.slice"))))
+        return usage("cannot make a stand-in unit tree");
+    agents.back()->harness->agentArguments = { QStringLiteral("--app-units"), agents.back()->units->path() };
     if (baseline) {
         agents.push_back(std::make_unique<Agent>());
         agents.back()->label = QStringLiteral("baseline");
@@ -272,7 +320,16 @@ int main(int argc, char **argv)
             if (!agent->broken)
                 agent->startWindow();
         }
-        wait(seconds * 1000);
+        constexpr int pollMilliseconds = 100;
+        for (QElapsedTimer window; !window.isValid() || window.elapsed() < seconds * 1000;) {
+            if (!window.isValid())
+                window.start();
+            wait(pollMilliseconds);
+            for (const auto &agent : agents) {
+                if (!agent->broken)
+                    agent->poll();
+            }
+        }
         for (const auto &agent : agents) {
             if (!agent->broken)
                 agent->endWindow(state);
@@ -281,12 +338,13 @@ int main(int argc, char **argv)
     for (const auto &agent : agents)
         agent->stop();
 
-    std::printf("\nwake-ups per minute (CPU per minute)\n%-30s | %-20s | %-24s | %-24s\n", "state", "target",
-        "this build", "baseline");
+    std::printf("\nwake-ups per minute in bursts per minute (CPU ms per minute)\n%-30s | %-20s | %-24s | %-24s | "
+                "%-24s\n",
+        "state", "target", "this build", "this build, units", "baseline");
     for (std::size_t state = 0; state < states.size(); ++state) {
-        std::printf("%-30s | %-20s | %-24s | %-24s\n", states.at(state).name, states.at(state).target,
-            qPrintable(cell(agents.front()->figures.at(state))),
-            qPrintable(agents.size() > 1 ? cell(agents.back()->figures.at(state)) : QStringLiteral("-")));
+        std::printf("%-30s | %-20s | %-24s | %-24s | %-24s\n", states.at(state).name, states.at(state).target,
+            qPrintable(cell(agents.at(0)->figures.at(state))), qPrintable(cell(agents.at(1)->figures.at(state))),
+            qPrintable(agents.size() > 2 ? cell(agents.back()->figures.at(state)) : QStringLiteral("-")));
     }
     bool anyBroken = false;
     for (const auto &agent : agents)

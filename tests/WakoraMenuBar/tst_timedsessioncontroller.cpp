@@ -215,6 +215,25 @@ private Q_SLOTS:
         QVERIFY(on(AssertionKind::systemSleep));
     }
 
+    // Asleep past the end: the agent's timer stood still with the machine,
+    // and the look at the resume ends the session there and then, a length
+    // and a clock time alike.
+    void aResumeAfterTheEndEndsItAtOnce()
+    {
+        QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);
+        QCOMPARE(QCoro::waitFor(sessions->startFor(systemOnly, 600)), std::nullopt);
+        clock = clock.addSecs(8 * 3600); // a night with the lid shut: both clocks ran on
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!on(AssertionKind::systemSleep));
+
+        QCOMPARE(QCoro::waitFor(sessions->startUntil(systemOnly, clock.addSecs(600))), std::nullopt);
+        clock = clock.addSecs(3600);
+        QCoro::waitFor(sessions->checkEnd());
+        QCOMPARE(ended.count(), 2);
+        QVERIFY(!on(AssertionKind::systemSleep));
+    }
+
     // "Until 18:30" is a wall-clock time: a clock set forward past it ends it.
     void aClockTimeFollowsTheWallClock()
     {

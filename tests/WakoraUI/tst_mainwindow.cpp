@@ -1,3 +1,4 @@
+#include "ClaimTexts.h"
 #include "ClamshellController.h"
 #include "FakePowerControl.h"
 #include "MainViewController.h"
@@ -206,6 +207,43 @@ private Q_SLOTS:
         const int before = agent.asked;
         QTRY_VERIFY(agent.asked > before);
         QTRY_VERIFY(!remaining->isVisible());
+    }
+
+    // Why the machine is kept awake, or not: a line per claim and per veto,
+    // in the words of the tray and `wakora status`; none while none.
+    void theReasonsShowBeneathTheHeader()
+    {
+        auto window = makeWindow(power.get(), true);
+        const QDateTime now(QDate(2026, 12, 9), QTime(16, 0), QTimeZone::utc());
+        struct Agent {
+            QList<Claim> claims;
+            QStringList vetoes;
+            QDateTime now;
+            QCoro::Task<QStringList> reasons()
+            {
+                const QStringList lines = ClaimTexts::of(claims, vetoes, now);
+                co_return lines;
+            }
+        } agent{ { Claim{ Claim::timerOwner(), 1, now.addSecs(72 * 60 + 30), QString() },
+                     Claim{ Claim::applicationOwner(), 3, std::nullopt, QStringLiteral("Vim") },
+                     Claim{ Claim::manualOwner(), 2, std::nullopt, QString() },
+                     Claim{ Claim::holdOwner(QStringLiteral(":1.7")), 1, std::nullopt, QStringLiteral("make") } },
+            { QStringLiteral("배터리 20% 미만이라 꺼 둠") }, now };
+        window->viewController()->setReasonsSource([&agent] { return agent.reasons(); });
+        window->present();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *reasons = child<QLabel>(window.get(), QStringLiteral("status.reasons"));
+        QTRY_VERIFY(reasons->isVisible());
+        QCOMPARE(reasons->text(),
+            QStringLiteral(
+                "타이머: 1시간 13분 남음\nVim 실행 중 (디스플레이 포함)\n직접 켬 (디스플레이)\nmake 실행 중\n"
+                "배터리 20% 미만이라 꺼 둠"));
+        // The timer's last minute counts seconds.
+        agent.claims = { Claim{ Claim::timerOwner(), 1, now.addMSecs(44'500), QString() } };
+        agent.vetoes.clear();
+        QTRY_COMPARE(reasons->text(), QStringLiteral("타이머: 45초 남음"));
+        agent.claims.clear();
+        QTRY_VERIFY(!reasons->isVisible());
     }
 
     void theConditionsLineShowsOnlyWhenSet()
