@@ -4,6 +4,7 @@
 #include "ClaimTexts.h"
 #include "ClamshellController.h"
 #include "ConditionsDialog.h"
+#include "DesktopLidSettings.h"
 #include "FakePowerControl.h"
 #include "FakeRunningApplications.h"
 #include "HelperRegistration.h"
@@ -107,6 +108,11 @@ void AppDelegate::applicationDidFinishLaunching()
         buildRemote();
 
     m_clamshellController = std::make_unique<ClamshellController>(m_clamshellService);
+    if (m_remote) {
+        // A power manager that runs the lid itself is found in logind's list, on any desktop.
+        m_clamshellController->setLidHandlerLookup(
+            [] { return DesktopLidSettings::readLidHandler(QDBusConnection::systemBus()); });
+    }
     std::optional<MainWindowOptions> options;
     if (m_remote) {
         const std::weak_ptr<RemoteMenuBar> weak = m_remote;
