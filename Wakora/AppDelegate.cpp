@@ -201,7 +201,11 @@ QCoro::Task<> AppDelegate::refreshConditions()
     const auto watched = co_await remote->whileApplication();
     if (!self || !watched)
         co_return;
+    const auto lidGuards = co_await remote->lidGuards();
+    if (!self || !lidGuards)
+        co_return;
     SessionConditions conditions;
+    conditions.lidGuards = lidGuards.value();
     conditions.onlyOnAC = rules.value().onlyOnAC;
     conditions.batteryFloor = rules.value().batteryFloor;
     conditions.application = watched.value().application;
@@ -250,6 +254,13 @@ QCoro::Task<> AppDelegate::applyConditions()
         co_return;
     if (!application) {
         failed(application.error());
+        co_return;
+    }
+    const auto lidGuards = co_await remote->setLidGuards(wanted.lidGuards);
+    if (!self)
+        co_return;
+    if (!lidGuards) {
+        failed(lidGuards.error());
         co_return;
     }
     refreshConditions();
