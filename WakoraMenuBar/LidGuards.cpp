@@ -26,13 +26,20 @@ LidGuards::LidGuards(ClamshellController *clamshell, RuleStore *store, std::shar
     m_thermalTimer.setTimerType(Qt::VeryCoarseTimer);
     connect(&m_thermalTimer, &QTimer::timeout, this, [this] { checkTemperature(); });
 
-    connect(clamshell, &ClamshellController::didChange, this, &LidGuards::evaluate);
-    connect(store, &RuleStore::conditionsChanged, this, &LidGuards::evaluate);
+    connect(clamshell, &ClamshellController::didChange, this, [this] {
+        // A give-back the helper refused is tried again on the next change
+        // of what the guards see, not on the controller's own re-read.
+        if (!modeOwned())
+            m_heldOff = false;
+        if (!m_heldOff)
+            evaluate();
+    });
+    connect(store, &RuleStore::conditionsChanged, this, &LidGuards::reconsider);
     connect(store, &RuleStore::lidGuardsChanged, this, [this] {
         // New minutes count from now.
         m_bag.stop();
         Q_EMIT rulesChanged();
-        evaluate();
+        reconsider();
     });
     evaluate();
 }
@@ -57,7 +64,7 @@ void LidGuards::setLid(bool closed, bool docked)
         return;
     m_facts.lidClosed = closed;
     m_facts.docked = docked;
-    evaluate();
+    reconsider();
 }
 
 void LidGuards::setSource(const SessionRules::PowerSource &source)
@@ -65,7 +72,7 @@ void LidGuards::setSource(const SessionRules::PowerSource &source)
     if (source.onBattery == m_facts.source.onBattery && source.percentage == m_facts.source.percentage)
         return;
     m_facts.source = source;
-    evaluate();
+    reconsider();
 }
 
 std::optional<QString> LidGuards::refusal() const
@@ -79,6 +86,12 @@ bool LidGuards::modeOwned() const
 {
     // A mode turned on outside Wakora is not ours to give back.
     return m_clamshell && m_clamshell->state().activation == ClamshellActivation::ownedByApp;
+}
+
+void LidGuards::reconsider()
+{
+    m_heldOff = false;
+    evaluate();
 }
 
 void LidGuards::evaluate()
@@ -114,7 +127,9 @@ QCoro::Task<> LidGuards::checkTemperature()
     QPointer<LidGuards> self(this);
     m_readingTemperature = true;
     const std::shared_ptr<ThermalReading> thermal = m_thermal;
-    const std::optional<HotZone> hot = co_await offMainThread([thermal] { return thermal->hotZone(); });
+    // A named lambda: GCC 12 loses a capture made in the co_await's own expression.
+    const auto read = [thermal] { return thermal->hotZone(); };
+    const std::optional<HotZone> hot = co_await offMainThread(read);
     if (!self)
         co_return;
     m_readingTemperature = false;
@@ -142,6 +157,7 @@ QCoro::Task<> LidGuards::giveBack(QString reason)
     m_givingBack = false;
     if (failure) {
         // The controller keeps the message for the window; the next change tries again.
+        m_heldOff = true;
         qCWarning(lcLidGuards, "Cannot give the lid-closed mode back: %s", qUtf8Printable(*failure));
         co_return;
     }

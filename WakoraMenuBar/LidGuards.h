@@ -57,6 +57,8 @@ Q_SIGNALS:
 private:
     bool modeOwned() const;
     void evaluate();
+    // What the guards see changed: a refused give-back may be tried again.
+    void reconsider();
     QCoro::Task<> checkTemperature();
     QCoro::Task<> giveBack(QString reason);
 
@@ -68,5 +70,6 @@ private:
     QTimer m_bag;
     QTimer m_thermalTimer;
     bool m_givingBack = false;
+    bool m_heldOff = false;
     bool m_readingTemperature = false;
 };

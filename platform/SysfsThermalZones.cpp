@@ -1,6 +1,5 @@
 #include "SysfsThermalZones.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 
@@ -56,9 +55,10 @@ std::optional<HotZone> SysfsThermalZones::hotZone()
     const QDir root(m_root);
     // sysfs lists its entries as symbolic links to the devices.
     QStringList zones = root.entryList({ QStringLiteral("thermal_zone*") }, QDir::Dirs | QDir::System);
-    QCollator numeric;
-    numeric.setNumericMode(true);
-    std::sort(zones.begin(), zones.end(), numeric);
+    // The kernel's order: thermal_zone2 before thermal_zone10.
+    const auto number = [](const QString &name) { return QStringView(name).mid(12).toInt(); };
+    std::sort(zones.begin(), zones.end(),
+        [&number](const QString &a, const QString &b) { return number(a) < number(b); });
     for (const QString &name : std::as_const(zones)) {
         const QDir zone(root.filePath(name));
         const auto trip = passiveTrip(zone);
