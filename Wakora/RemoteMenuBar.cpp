@@ -453,13 +453,14 @@ QCoro::Task<Expected<LidGuardRules, QString>> RemoteMenuBar::lidGuards()
     const auto reply = co_await callRaw(QStringLiteral("LidGuards"), {});
     if (!reply)
         co_return Unexpected(reply.error());
-    co_return LidGuardRules{
-        reply.value().value(0).toBool(), reply.value().value(1).toInt(), reply.value().value(2).toBool() };
+    co_return LidGuardRules{ reply.value().value(0).toBool(), reply.value().value(1).toInt(),
+        reply.value().value(2).toBool() };
 }
 
 QCoro::Task<Expected<void, QString>> RemoteMenuBar::setLidGuards(LidGuardRules guards)
 {
-    QVariantList arguments{ QVariant(guards.powerRules), QVariant(qint32(guards.bagMinutes)), QVariant(guards.thermal) };
+    QVariantList arguments{ QVariant(guards.powerRules), QVariant(qint32(guards.bagMinutes)),
+        QVariant(guards.thermal) };
     co_return co_await change(QStringLiteral("SetLidGuards"), arguments);
 }
 

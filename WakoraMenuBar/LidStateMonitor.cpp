@@ -25,8 +25,8 @@ LidStateMonitor::LidStateMonitor(QDBusConnection systemBus, QObject *parent)
     , m_watcher(service, systemBus, QDBusServiceWatcher::WatchForOwnerChange)
 {
     connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &LidStateMonitor::propertiesChanged);
-    m_bus.connect(service, path, propertiesInterface, QStringLiteral("PropertiesChanged"), this,
-        SLOT(propertiesChanged()));
+    m_bus.connect(
+        service, path, propertiesInterface, QStringLiteral("PropertiesChanged"), this, SLOT(propertiesChanged()));
     read();
 }
 
@@ -48,7 +48,8 @@ QCoro::Task<> LidStateMonitor::read()
     do {
         m_readAgain = false;
         const QDBusConnection bus = m_bus;
-        QDBusMessage call = QDBusMessage::createMethodCall(service, path, propertiesInterface, QStringLiteral("GetAll"));
+        QDBusMessage call
+            = QDBusMessage::createMethodCall(service, path, propertiesInterface, QStringLiteral("GetAll"));
         call << manager;
         QDBusPendingCall asking = bus.asyncCall(call, 5000);
         const QDBusMessage reply = co_await asking;

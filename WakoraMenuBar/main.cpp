@@ -59,7 +59,8 @@ int main(int argc, char *argv[])
     }
 
     MenuBarAppDelegate delegate(QDBusConnection::systemBus(), sessionBus, ProgramLocations::ofThisProgram(),
-        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units), parser.value(thermal) });
+        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units),
+            parser.value(thermal) });
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
     UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });

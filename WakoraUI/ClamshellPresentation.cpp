@@ -23,9 +23,10 @@ QString lidHandlerNoticeText(const QString &lidHandler)
     if (name == u"Plasma")
         return desktopLidNoticeText();
     if (name == u"Xfce")
-        return QCoreApplication::translate(
-            "WakoraUI", "Xfce 전원 관리자가 덮개를 닫았을 때의 동작을 직접 정합니다. Xfce 전원 관리자 설정에서 정하세요.");
-    return QCoreApplication::translate("WakoraUI", "%1이(가) 덮개를 닫았을 때의 동작을 직접 정합니다. 그 전원 설정에서 정하세요.")
+        return QCoreApplication::translate("WakoraUI",
+            "Xfce 전원 관리자가 덮개를 닫았을 때의 동작을 직접 정합니다. Xfce 전원 관리자 설정에서 정하세요.");
+    return QCoreApplication::translate(
+        "WakoraUI", "%1이(가) 덮개를 닫았을 때의 동작을 직접 정합니다. 그 전원 설정에서 정하세요.")
         .arg(lidHandler);
 }
 

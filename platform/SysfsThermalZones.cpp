@@ -57,8 +57,8 @@ std::optional<HotZone> SysfsThermalZones::hotZone()
     QStringList zones = root.entryList({ QStringLiteral("thermal_zone*") }, QDir::Dirs | QDir::System);
     // The kernel's order: thermal_zone2 before thermal_zone10.
     const auto number = [](const QString &name) { return QStringView(name).mid(12).toInt(); };
-    std::sort(zones.begin(), zones.end(),
-        [&number](const QString &a, const QString &b) { return number(a) < number(b); });
+    std::sort(
+        zones.begin(), zones.end(), [&number](const QString &a, const QString &b) { return number(a) < number(b); });
     for (const QString &name : std::as_const(zones)) {
         const QDir zone(root.filePath(name));
         const auto trip = passiveTrip(zone);

@@ -48,10 +48,7 @@ class TestLidGuards : public QObject
     std::unique_ptr<LidGuards> guards;
     std::unique_ptr<QSignalSpy> gaveBack;
 
-    static SessionRules::PowerSource battery(std::optional<double> percent = 80)
-    {
-        return { true, percent };
-    }
+    static SessionRules::PowerSource battery(std::optional<double> percent = 80) { return { true, percent }; }
 
     void turnOn()
     {

@@ -112,10 +112,10 @@ private Q_SLOTS:
         QCOMPARE(DesktopLidSettings::lidHandler({ lock(QStringLiteral("handle-lid-switch"),
                      QStringLiteral("GNOME Settings Daemon"), QStringLiteral("block")) }),
             QString());
-        QCOMPARE(DesktopLidSettings::lidHandler(
-                     { lock(QStringLiteral("sleep"), QStringLiteral("Wakora"), QStringLiteral("block")),
-                         lock(QStringLiteral("handle-lid-switch"), QStringLiteral("PowerDevil"),
-                             QStringLiteral("block")) }),
+        QCOMPARE(
+            DesktopLidSettings::lidHandler(
+                { lock(QStringLiteral("sleep"), QStringLiteral("Wakora"), QStringLiteral("block")),
+                    lock(QStringLiteral("handle-lid-switch"), QStringLiteral("PowerDevil"), QStringLiteral("block")) }),
             QStringLiteral("PowerDevil"));
 
         // Xfce's says so in its own words, and names Xfce's settings; PowerDevil's is Plasma's.

@@ -21,7 +21,8 @@ class TestThermalZones : public QObject
     }
 
     // A zone with its trip points: (type, millidegrees) each.
-    void zone(const QString &name, const QByteArray &type, qint64 temp, const QList<std::pair<QByteArray, qint64>> &trips)
+    void zone(
+        const QString &name, const QByteArray &type, qint64 temp, const QList<std::pair<QByteArray, qint64>> &trips)
     {
         write(name, QStringLiteral("type"), type);
         write(name, QStringLiteral("temp"), QByteArray::number(temp));

@@ -89,11 +89,13 @@ class TestLidGuardsAgent : public QObject
         QVERIFY(!helper->dropInExists());
         QTRY_VERIFY_WITH_TIMEOUT(!notices().isEmpty(), 5000);
         QCOMPARE(notices().size(), 1);
-        QVERIFY2(notices().last().value(4).toString().contains(reason), qPrintable(notices().last().value(4).toString()));
+        QVERIFY2(
+            notices().last().value(4).toString().contains(reason), qPrintable(notices().last().value(4).toString()));
         const QJsonObject now = status();
         QCOMPARE(now.value(u"clamshell").toInt(), 0);
         QCOMPARE(now.value(u"claims").toArray().size(), 1);
-        QCOMPARE(now.value(u"claims").toArray().first().toObject().value(u"owner").toString(), QStringLiteral("switch"));
+        QCOMPARE(
+            now.value(u"claims").toArray().first().toObject().value(u"owner").toString(), QStringLiteral("switch"));
     }
 
 private Q_SLOTS:
@@ -193,19 +195,20 @@ private Q_SLOTS:
                                  "덮개 보호: 배터리로 닫힌 채 외부 디스플레이 없이: 10분 후 끔\n"
                                  "덮개 보호: 과열되면 끔: 켜짐"),
             output.constData());
-        QCOMPARE(
-            agent->wakora({ QStringLiteral("lid"), QStringLiteral("guard"), QStringLiteral("bag"), QStringLiteral("25m") },
-                &output),
+        QCOMPARE(agent->wakora(
+                     { QStringLiteral("lid"), QStringLiteral("guard"), QStringLiteral("bag"), QStringLiteral("25m") },
+                     &output),
             0);
         QVERIFY2(output.contains("25분 후 끔"), output.constData());
         QCOMPARE(agent->wakora({ QStringLiteral("lid"), QStringLiteral("guard"), QStringLiteral("thermal"),
                      QStringLiteral("off") }),
             0);
-        for (const QStringList &bad : { QStringList{ QStringLiteral("guard"), QStringLiteral("bag"), QStringLiteral("0") },
-                 QStringList{ QStringLiteral("guard"), QStringLiteral("bag"), QStringLiteral("241") },
-                 QStringList{ QStringLiteral("guard"), QStringLiteral("thermal"), QStringLiteral("maybe") },
-                 QStringList{ QStringLiteral("guard"), QStringLiteral("power") },
-                 QStringList{ QStringLiteral("maybe") } }) {
+        for (const QStringList &bad :
+            { QStringList{ QStringLiteral("guard"), QStringLiteral("bag"), QStringLiteral("0") },
+                QStringList{ QStringLiteral("guard"), QStringLiteral("bag"), QStringLiteral("241") },
+                QStringList{ QStringLiteral("guard"), QStringLiteral("thermal"), QStringLiteral("maybe") },
+                QStringList{ QStringLiteral("guard"), QStringLiteral("power") },
+                QStringList{ QStringLiteral("maybe") } }) {
             QCOMPARE(agent->wakora(QStringList{ QStringLiteral("lid") } + bad, &output), 2);
             QVERIFY2(!output.isEmpty(), qPrintable(bad.join(u' ')));
         }
