@@ -4,6 +4,7 @@
 #include "ClaimTexts.h"
 #include "ClamshellController.h"
 #include "ConditionsDialog.h"
+#include "DesktopLidSettings.h"
 #include "FakePowerControl.h"
 #include "FakeRunningApplications.h"
 #include "HelperRegistration.h"
@@ -107,6 +108,11 @@ void AppDelegate::applicationDidFinishLaunching()
         buildRemote();
 
     m_clamshellController = std::make_unique<ClamshellController>(m_clamshellService);
+    if (m_remote) {
+        // A power manager that runs the lid itself is found in logind's list, on any desktop.
+        m_clamshellController->setLidHandlerLookup(
+            [] { return DesktopLidSettings::readLidHandler(QDBusConnection::systemBus()); });
+    }
     std::optional<MainWindowOptions> options;
     if (m_remote) {
         const std::weak_ptr<RemoteMenuBar> weak = m_remote;
@@ -195,7 +201,11 @@ QCoro::Task<> AppDelegate::refreshConditions()
     const auto watched = co_await remote->whileApplication();
     if (!self || !watched)
         co_return;
+    const auto lidGuards = co_await remote->lidGuards();
+    if (!self || !lidGuards)
+        co_return;
     SessionConditions conditions;
+    conditions.lidGuards = lidGuards.value();
     conditions.onlyOnAC = rules.value().onlyOnAC;
     conditions.batteryFloor = rules.value().batteryFloor;
     conditions.application = watched.value().application;
@@ -244,6 +254,13 @@ QCoro::Task<> AppDelegate::applyConditions()
         co_return;
     if (!application) {
         failed(application.error());
+        co_return;
+    }
+    const auto lidGuards = co_await remote->setLidGuards(wanted.lidGuards);
+    if (!self)
+        co_return;
+    if (!lidGuards) {
+        failed(lidGuards.error());
         co_return;
     }
     refreshConditions();

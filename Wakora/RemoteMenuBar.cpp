@@ -448,6 +448,22 @@ QCoro::Task<Expected<void, QString>> RemoteMenuBar::setWhileApplication(QString 
     co_return co_await change(QStringLiteral("SetWhileApplication"), arguments);
 }
 
+QCoro::Task<Expected<LidGuardRules, QString>> RemoteMenuBar::lidGuards()
+{
+    const auto reply = co_await callRaw(QStringLiteral("LidGuards"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    co_return LidGuardRules{ reply.value().value(0).toBool(), reply.value().value(1).toInt(),
+        reply.value().value(2).toBool() };
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setLidGuards(LidGuardRules guards)
+{
+    QVariantList arguments{ QVariant(guards.powerRules), QVariant(qint32(guards.bagMinutes)),
+        QVariant(guards.thermal) };
+    co_return co_await change(QStringLiteral("SetLidGuards"), arguments);
+}
+
 QCoro::Task<Expected<RemoteMenuBar::Claims, QString>> RemoteMenuBar::claims()
 {
     const auto reply = co_await callRaw(QStringLiteral("Claims"), {});

@@ -3,6 +3,7 @@
 #include "ClaimRecord.h"
 #include "ClamshellServicing.h"
 #include "ConnectionLossPolicy.h"
+#include "LidGuardRules.h"
 #include "PowerToggling.h"
 #include "ProgramLocations.h"
 #include "ServiceRegistration.h"
@@ -100,6 +101,9 @@ public:
     };
     QCoro::Task<Expected<WhileApplication, QString>> whileApplication();
     QCoro::Task<Expected<void, QString>> setWhileApplication(QString idOrName, qint64 kinds);
+    // The guards that give the lid-closed mode back.
+    QCoro::Task<Expected<LidGuardRules, QString>> lidGuards();
+    QCoro::Task<Expected<void, QString>> setLidGuards(LidGuardRules guards);
 
     // What keeps the machine awake, and the conditions that now forbid it.
     struct Claims {

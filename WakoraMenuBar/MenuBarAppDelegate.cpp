@@ -4,10 +4,13 @@
 #include "ClaimTexts.h"
 #include "ClamshellClient.h"
 #include "ClamshellController.h"
+#include "DesktopLidSettings.h"
 #include "HelperRegistration.h"
 #include "InhibitorPowerControl.h"
 #include "KeepAwakeLedger.h"
 #include "LedgerSwitch.h"
+#include "LidGuards.h"
+#include "LidStateMonitor.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
 #include "MenuBarXPCService.h"
@@ -19,6 +22,7 @@
 #include "SessionRuleKeeper.h"
 #include "SleepWatcher.h"
 #include "StatusItemController.h"
+#include "SysfsThermalZones.h"
 #include "SystemApplicationPresence.h"
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
@@ -74,6 +78,8 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
         std::make_shared<HelperRegistration>(HelperRegistration::forPrefix(m_locations.prefix())),
         ClamshellClient::Options{});
     m_clamshell = std::make_unique<ClamshellController>(clamshellService);
+    m_clamshell->setLidHandlerLookup([bus = m_systemBus] { return DesktopLidSettings::readLidHandler(bus); });
+    guardTheLid();
 
     // A failed toggle from the menu opens the main window; the agent itself
     // shows no error text.
@@ -128,7 +134,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     clients += m_options.extraClients;
     m_xpcService = std::make_unique<MenuBarXPCService>(m_switch.get(), m_ledger.get(), m_clamshell.get(),
         m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(),
-        m_applicationWatcher.get());
+        m_applicationWatcher.get(), m_lidGuards.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {
@@ -176,6 +182,24 @@ void MenuBarAppDelegate::checkIdle()
         qCInfo(lcAgent, "Not wanted at login and nothing needs it: quitting");
         QCoreApplication::quit();
     }
+}
+
+void MenuBarAppDelegate::guardTheLid()
+{
+    const QString zones = m_options.thermalZones.isEmpty() ? SysfsThermalZones::defaultRoot() : m_options.thermalZones;
+    m_lidGuards = std::make_unique<LidGuards>(
+        m_clamshell.get(), m_ruleStore.get(), std::make_shared<SysfsThermalZones>(zones), LidGuards::Options{});
+    m_lidState = std::make_unique<LidStateMonitor>(m_systemBus);
+    const auto follow = [this] {
+        m_lidGuards->setLid(m_lidState->lidClosed(), m_lidState->docked());
+        m_lidGuards->setSource(m_powerSource->source());
+    };
+    connect(m_lidState.get(), &LidStateMonitor::changed, m_lidGuards.get(), follow);
+    connect(m_powerSource.get(), &PowerSourceMonitor::changed, m_lidGuards.get(), follow);
+    follow();
+    // Only the lid-closed mode ends; the notice says why, as the conditions' does.
+    connect(m_lidGuards.get(), &LidGuards::gaveBack, m_sessionNotifier.get(),
+        [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyLidGivenBack(reason); });
 }
 
 void MenuBarAppDelegate::offerTimedSessions()

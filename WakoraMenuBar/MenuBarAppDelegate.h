@@ -13,6 +13,8 @@
 class ClamshellController;
 class InhibitorPowerControl;
 class KeepAwakeLedger;
+class LidGuards;
+class LidStateMonitor;
 class LedgerSwitch;
 class PowerSourceMonitor;
 class RuleStore;
@@ -42,6 +44,8 @@ public:
         // The cgroup tree whose units say which applications run; empty for
         // the user manager's own.
         QString applicationUnits;
+        // The root of the thermal zones' tree; empty for /sys/class/thermal.
+        QString thermalZones;
     };
 
     MenuBarAppDelegate(QDBusConnection systemBus, QDBusConnection sessionBus, ProgramLocations locations,
@@ -74,6 +78,8 @@ private:
     void openMainApplication();
     // The tray's "시간 지정" menu, served by the timed sessions.
     void offerTimedSessions();
+    // The guards that give the lid-closed mode back, fed by logind and UPower.
+    void guardTheLid();
     QCoro::Task<> reportTimedStart(QCoro::Task<std::optional<QString>> start);
 
     QDBusConnection m_systemBus;
@@ -94,6 +100,8 @@ private:
     std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;
     std::unique_ptr<ApplicationSessionWatcher> m_applicationWatcher;
     std::unique_ptr<ClamshellController> m_clamshell;
+    std::unique_ptr<LidStateMonitor> m_lidState;
+    std::unique_ptr<LidGuards> m_lidGuards;
     std::unique_ptr<StatusItemController> m_statusItemController;
     std::unique_ptr<UsageRecorder> m_usageRecorder;
     std::unique_ptr<MenuBarXPCService> m_xpcService;

@@ -4,6 +4,7 @@
 #include "ClaimRecord.h"
 #include "ClamshellController.h"
 #include "KeepAwakeLedger.h"
+#include "LidGuards.h"
 #include "LoginLaunchPolicy.h"
 #include "MenuBarService.h"
 #include "OffMainThread.h"
@@ -57,7 +58,7 @@ QVariant optionalText(const std::optional<QString> &text)
 MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledger, ClamshellController *clamshell,
     std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
     TimedSessionController *timedSessions, SessionRuleKeeper *rules, ApplicationSessionWatcher *applicationWatcher,
-    QObject *parent)
+    LidGuards *lidGuards, QObject *parent)
     : DBusRequestService(timedSessions
             ? QList<const DBusInterfaceDescription *>{ &agentInterface(), &sessionsInterface() }
             : QList<const DBusInterfaceDescription *>{ &agentInterface() },
@@ -68,6 +69,7 @@ MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledg
     , m_timedSessions(timedSessions)
     , m_rules(rules)
     , m_applicationWatcher(applicationWatcher)
+    , m_lidGuards(lidGuards)
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
@@ -101,6 +103,8 @@ MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledg
         connect(rules, &SessionRuleKeeper::rulesChanged, this, &MenuBarXPCService::notifyClients);
     if (applicationWatcher)
         connect(applicationWatcher, &ApplicationSessionWatcher::ruleChanged, this, &MenuBarXPCService::notifyClients);
+    if (lidGuards)
+        connect(lidGuards, &LidGuards::rulesChanged, this, &MenuBarXPCService::notifyClients);
     if (clamshell) {
         // The lid-closed controller also announces a re-read that found
         // nothing new; clients hear only of a mode that changed.
@@ -247,6 +251,11 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answer(QDBusMessage message)
         if (!clamshell)
             co_return message.createReply(QVariantList{ optionalText(std::nullopt) });
         const bool enabled = arguments.at(0).toBool();
+        // A guard that would give the mode back at once refuses it in its words instead.
+        if (enabled && m_lidGuards && clamshell->state().activation == ClamshellActivation::off) {
+            if (const auto refused = m_lidGuards->refusal())
+                co_return message.createReply(QVariantList{ optionalText(refused) });
+        }
         const auto failure = co_await clamshell->setEnabledAwaiting(enabled);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
@@ -332,6 +341,19 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         rules.onlyOnAC = arguments.at(0).toBool();
         rules.batteryFloor = arguments.at(1).toInt();
         const auto failure = co_await keeper->setRules(rules);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"LidGuards") {
+        const LidGuardRules guards = m_lidGuards ? m_lidGuards->rules() : LidGuardRules{};
+        co_return message.createReply(
+            QVariantList{ QVariant(guards.powerRules), QVariant(qint32(guards.bagMinutes)), QVariant(guards.thermal) });
+    }
+    if (member == u"SetLidGuards") {
+        QPointer<LidGuards> guards = m_lidGuards;
+        if (!guards)
+            co_return message.createErrorReply(QDBusError::NotSupported, member);
+        const LidGuardRules wanted{ arguments.at(0).toBool(), arguments.at(1).toInt(), arguments.at(2).toBool() };
+        const auto failure = co_await guards->setRules(wanted);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"WhileApplication") {

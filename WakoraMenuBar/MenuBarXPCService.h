@@ -16,6 +16,7 @@
 
 class ClamshellController;
 class KeepAwakeLedger;
+class LidGuards;
 class PowerToggling;
 class TimedSessionController;
 class SessionRuleKeeper;
@@ -38,7 +39,8 @@ public:
     MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledger, ClamshellController *clamshell,
         std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
         TimedSessionController *timedSessions = nullptr, SessionRuleKeeper *rules = nullptr,
-        ApplicationSessionWatcher *applicationWatcher = nullptr, QObject *parent = nullptr);
+        ApplicationSessionWatcher *applicationWatcher = nullptr, LidGuards *lidGuards = nullptr,
+        QObject *parent = nullptr);
 
     // Exports the service at its object path; the bus name is the caller's.
     bool registerOnBus();
@@ -70,6 +72,7 @@ private:
     QPointer<TimedSessionController> m_timedSessions;
     QPointer<SessionRuleKeeper> m_rules;
     QPointer<ApplicationSessionWatcher> m_applicationWatcher;
+    QPointer<LidGuards> m_lidGuards;
     std::shared_ptr<UsageStore> m_usage;
     QDBusConnection m_bus;
     QStringList m_admittedPrograms;

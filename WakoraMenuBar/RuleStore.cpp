@@ -43,6 +43,11 @@ RuleStore::RuleStore(QObject *parent)
     m_application.application = stored->value(applicationKey()).toString();
     const qint64 kinds = stored->value(applicationKindsKey(), 1).toLongLong();
     m_application.kinds = TimedSession::isValidKinds(kinds) ? kinds : 1;
+    const LidGuardRules defaults;
+    m_lidGuards.powerRules = stored->value(LidGuardRules::powerRulesKey(), defaults.powerRules).toBool();
+    const int minutes = stored->value(LidGuardRules::bagMinutesKey(), defaults.bagMinutes).toInt(&isNumber);
+    m_lidGuards.bagMinutes = isNumber && LidGuardRules::isValidBagMinutes(minutes) ? minutes : defaults.bagMinutes;
+    m_lidGuards.thermal = stored->value(LidGuardRules::thermalKey(), defaults.thermal).toBool();
 }
 
 QCoro::Task<std::optional<QString>> RuleStore::setConditions(SessionRules conditions)
@@ -80,5 +85,25 @@ QCoro::Task<std::optional<QString>> RuleStore::setApplicationRule(ApplicationRul
         co_return failure;
     m_application = rule;
     Q_EMIT applicationRuleChanged();
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QString>> RuleStore::setLidGuards(LidGuardRules guards)
+{
+    if (!LidGuardRules::isValidBagMinutes(guards.bagMinutes))
+        co_return LidGuardRules::invalidBagMinutes();
+    QPointer<RuleStore> self(this);
+    const auto write = [guards](QSettings &stored) {
+        stored.setValue(LidGuardRules::powerRulesKey(), guards.powerRules);
+        stored.setValue(LidGuardRules::bagMinutesKey(), guards.bagMinutes);
+        stored.setValue(LidGuardRules::thermalKey(), guards.thermal);
+    };
+    const auto failure = co_await store(write);
+    if (!self)
+        co_return QStringLiteral("The agent is ending");
+    if (failure)
+        co_return failure;
+    m_lidGuards = guards;
+    Q_EMIT lidGuardsChanged();
     co_return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LidGuardRules.h"
 #include "SessionRules.h"
 
 #include <QCoroTask>
@@ -17,7 +18,7 @@ struct ApplicationRule {
 };
 
 // The agent's one store of the user's rules: the conditions on the power
-// source and the application rule. They live in the agent's settings, so
+// source, the application rule and the lid-closed mode's guards. They live in the agent's settings, so
 // they outlast the agent; what is stored is what the agent applies. Main
 // thread only; the file is written off it.
 class RuleStore : public QObject
@@ -33,17 +34,21 @@ public:
 
     const SessionRules &conditions() const { return m_conditions; }
     const ApplicationRule &applicationRule() const { return m_application; }
+    const LidGuardRules &lidGuards() const { return m_lidGuards; }
 
     // Stores new rules; absent on success, else the text the requester is
     // shown. Nothing changes when they cannot be stored.
     QCoro::Task<std::optional<QString>> setConditions(SessionRules conditions);
     QCoro::Task<std::optional<QString>> setApplicationRule(ApplicationRule rule);
+    QCoro::Task<std::optional<QString>> setLidGuards(LidGuardRules guards);
 
 Q_SIGNALS:
     void conditionsChanged();
     void applicationRuleChanged();
+    void lidGuardsChanged();
 
 private:
     SessionRules m_conditions;
     ApplicationRule m_application;
+    LidGuardRules m_lidGuards;
 };

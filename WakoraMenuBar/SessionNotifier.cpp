@@ -45,6 +45,12 @@ QCoro::Task<bool> SessionNotifier::notifyRuleBroken(QString reason)
     co_return co_await show(summary, reason, 0);
 }
 
+QCoro::Task<bool> SessionNotifier::notifyLidGivenBack(QString reason)
+{
+    const QString summary = QCoreApplication::translate("WakoraMenuBar", "덮개를 닫아도 유지가 꺼졌습니다");
+    co_return co_await show(summary, reason, 0);
+}
+
 QCoro::Task<bool> SessionNotifier::show(QString summary, QString body, qint64 extendKinds)
 {
     QPointer<SessionNotifier> self(this);

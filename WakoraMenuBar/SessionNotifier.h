@@ -30,6 +30,8 @@ public:
     // Shows the notice for kinds a rule turned off; no extension is offered,
     // as the rule would end it again at once.
     QCoro::Task<bool> notifyRuleBroken(QString reason);
+    // Shows the notice that a guard gave the lid-closed mode back, and why.
+    QCoro::Task<bool> notifyLidGivenBack(QString reason);
 
 private Q_SLOTS:
     void actionInvoked(const QDBusMessage &message);

@@ -40,6 +40,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Follow applications' units in this cgroup tree instead of the user manager's (tests)."),
         QStringLiteral("directory"));
     parser.addOption(units);
+    const QCommandLineOption thermal(QStringLiteral("thermal-zones"),
+        QStringLiteral("Read the thermal zones under this directory instead of /sys/class/thermal (tests)."),
+        QStringLiteral("directory"));
+    parser.addOption(thermal);
     parser.process(application);
 
     QDBusConnection sessionBus = QDBusConnection::sessionBus();
@@ -55,7 +59,8 @@ int main(int argc, char *argv[])
     }
 
     MenuBarAppDelegate delegate(QDBusConnection::systemBus(), sessionBus, ProgramLocations::ofThisProgram(),
-        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units) });
+        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units),
+            parser.value(thermal) });
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
     UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });

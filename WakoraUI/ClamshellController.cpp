@@ -39,11 +39,18 @@ ClamshellController::~ClamshellController()
 void ClamshellController::openSettings()
 {
     if (presentation().opensDesktopSettings) {
-        if (!DesktopLidSettings::openSettings())
-            qWarning("No program opens the desktop's power settings (systemsettings, kcmshell6, kcmshell5)");
+        if (!DesktopLidSettings::openSettings(m_lidHandler))
+            qWarning("No program opens the desktop's power settings (%s)",
+                qUtf8Printable(DesktopLidSettings::settingsName(m_lidHandler)));
         return;
     }
     m_service->openSettings();
+}
+
+void ClamshellController::setLidHandlerLookup(std::function<QCoro::Task<QString>()> lookup)
+{
+    m_lidHandlerLookup = std::move(lookup);
+    refresh();
 }
 
 void ClamshellController::refresh()
@@ -58,6 +65,13 @@ QCoro::Task<> ClamshellController::refreshNow()
     const ClamshellState state = co_await service->currentState();
     if (!self)
         co_return;
+    if (const auto lookup = m_lidHandlerLookup) {
+        // A power manager may start or stop running the lid at any time: asked anew with each refresh.
+        const QString handler = co_await lookup();
+        if (!self)
+            co_return;
+        m_lidHandler = handler;
+    }
     m_state = state;
     Q_EMIT didChange();
 }

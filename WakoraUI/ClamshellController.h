@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,8 +30,16 @@ public:
     ClamshellState state() const { return m_state; }
     std::optional<QString> lastError() const { return m_lastError; }
     bool desktopDecidesLid() const { return m_desktopDecidesLid; }
+    // The power manager found running the lid itself at the last refresh; empty for none.
+    QString lidHandler() const { return m_lidHandler; }
+    // How each refresh finds that power manager (DesktopLidSettings::readLidHandler);
+    // without one, only the session's desktop name tells.
+    void setLidHandlerLookup(std::function<QCoro::Task<QString>()> lookup);
     // What the switches show for the current state on this desktop.
-    ClamshellPresentation presentation() const { return ClamshellPresentation::of(m_state, m_desktopDecidesLid); }
+    ClamshellPresentation presentation() const
+    {
+        return ClamshellPresentation::of(m_state, m_desktopDecidesLid, m_lidHandler);
+    }
     // The settings button's action: the desktop's power settings or the helper's approval.
     void openSettings();
 
@@ -52,4 +61,6 @@ private:
     ClamshellState m_state;
     std::optional<QString> m_lastError;
     bool m_desktopDecidesLid = false;
+    std::function<QCoro::Task<QString>()> m_lidHandlerLookup;
+    QString m_lidHandler;
 };

@@ -27,6 +27,10 @@ ConditionsDialog::ConditionsDialog(QWidget *parent)
     , m_applicationSet(new QCheckBox(localized("이 앱이 실행되는 동안 깨워 두기:"), this))
     , m_application(new QLineEdit(this))
     , m_applicationKeepsDisplay(new QCheckBox(localized("디스플레이도 켜 두기"), this))
+    , m_lidPowerRules(new QCheckBox(localized("위의 전원 조건이 깨지면 덮개를 닫아도 유지도 끄기"), this))
+    , m_lidBagSet(new QCheckBox(localized("배터리로 덮개를 닫고 외부 디스플레이가 없으면 끄기:"), this))
+    , m_lidBagMinutes(new QSpinBox(this))
+    , m_lidThermal(new QCheckBox(localized("덮개를 닫은 채 과열되면 끄기"), this))
     , m_error(new QLabel(this))
 {
     setObjectName(QStringLiteral("conditionsDialog"));
@@ -41,6 +45,13 @@ ConditionsDialog::ConditionsDialog(QWidget *parent)
     m_application->setObjectName(QStringLiteral("conditions.application"));
     m_application->setPlaceholderText(QStringLiteral("org.gnome.Totem"));
     m_applicationKeepsDisplay->setObjectName(QStringLiteral("conditions.applicationKeepsDisplay"));
+    m_lidPowerRules->setObjectName(QStringLiteral("conditions.lidPowerRules"));
+    m_lidBagSet->setObjectName(QStringLiteral("conditions.lidBagSet"));
+    m_lidBagMinutes->setObjectName(QStringLiteral("conditions.lidBagMinutes"));
+    m_lidBagMinutes->setRange(1, 240);
+    m_lidBagMinutes->setValue(LidGuardRules{}.bagMinutes);
+    m_lidBagMinutes->setSuffix(localized("분 후"));
+    m_lidThermal->setObjectName(QStringLiteral("conditions.lidThermal"));
     m_error->setObjectName(QStringLiteral("conditions.error"));
     m_error->setWordWrap(true);
     QPalette red = m_error->palette();
@@ -61,6 +72,19 @@ ConditionsDialog::ConditionsDialog(QWidget *parent)
     application->addWidget(m_application);
     application->addWidget(m_applicationKeepsDisplay);
     layout->addLayout(application);
+    auto *lidTitle = new QLabel(localized("덮개를 닫아도 유지할 때"), this);
+    QFont bold = lidTitle->font();
+    bold.setBold(true);
+    lidTitle->setFont(bold);
+    layout->addSpacing(8);
+    layout->addWidget(lidTitle);
+    layout->addWidget(m_lidPowerRules);
+    auto *bag = new QHBoxLayout;
+    bag->addWidget(m_lidBagSet);
+    bag->addWidget(m_lidBagMinutes);
+    bag->addStretch();
+    layout->addLayout(bag);
+    layout->addWidget(m_lidThermal);
     layout->addWidget(m_error);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(localized("적용"));
@@ -73,8 +97,10 @@ ConditionsDialog::ConditionsDialog(QWidget *parent)
         m_batteryFloor->setEnabled(m_batteryFloorSet->isChecked());
         m_application->setEnabled(m_applicationSet->isChecked());
         m_applicationKeepsDisplay->setEnabled(m_applicationSet->isChecked());
+        m_lidBagMinutes->setEnabled(m_lidBagSet->isChecked());
     };
     connect(m_batteryFloorSet, &QCheckBox::toggled, this, follow);
+    connect(m_lidBagSet, &QCheckBox::toggled, this, follow);
     connect(m_applicationSet, &QCheckBox::toggled, this, follow);
     follow();
 }
@@ -88,6 +114,11 @@ void ConditionsDialog::setConditions(const SessionConditions &conditions)
     m_applicationSet->setChecked(!conditions.application.isEmpty());
     m_application->setText(conditions.application);
     m_applicationKeepsDisplay->setChecked(conditions.applicationKeepsDisplay);
+    m_lidPowerRules->setChecked(conditions.lidGuards.powerRules);
+    m_lidBagSet->setChecked(conditions.lidGuards.bagMinutes > 0);
+    if (conditions.lidGuards.bagMinutes > 0)
+        m_lidBagMinutes->setValue(conditions.lidGuards.bagMinutes);
+    m_lidThermal->setChecked(conditions.lidGuards.thermal);
     m_error->hide();
 }
 
@@ -100,6 +131,9 @@ SessionConditions ConditionsDialog::conditions() const
         conditions.application = m_application->text().trimmed();
         conditions.applicationKeepsDisplay = m_applicationKeepsDisplay->isChecked();
     }
+    conditions.lidGuards.powerRules = m_lidPowerRules->isChecked();
+    conditions.lidGuards.bagMinutes = m_lidBagSet->isChecked() ? m_lidBagMinutes->value() : 0;
+    conditions.lidGuards.thermal = m_lidThermal->isChecked();
     return conditions;
 }
 

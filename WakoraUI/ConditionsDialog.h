@@ -31,5 +31,9 @@ private:
     QCheckBox *m_applicationSet;
     QLineEdit *m_application;
     QCheckBox *m_applicationKeepsDisplay;
+    QCheckBox *m_lidPowerRules;
+    QCheckBox *m_lidBagSet;
+    QSpinBox *m_lidBagMinutes;
+    QCheckBox *m_lidThermal;
     QLabel *m_error;
 };

@@ -1,17 +1,21 @@
 #pragma once
 
+#include "LidGuardRules.h"
+
 #include <QString>
 
 // The agent's standing conditions as the window shows and edits them: keep
-// awake only on mains power, stop below a battery level, and keep awake while
-// an application runs.
+// awake only on mains power, stop below a battery level, keep awake while an
+// application runs, and the guards of the lid-closed mode.
 struct SessionConditions {
     bool onlyOnAC = false;
     int batteryFloor = 0; // percent, 0 for none
     QString application; // a desktop entry id, empty for none
     bool applicationKeepsDisplay = false; // the display too while it runs
+    LidGuardRules lidGuards;
 
-    // One line for the window, "" when no condition is set:
+    // One line for the window, "" when no condition is set (the lid's
+    // guards are on by default, and shown with the lid-closed switch):
     // "전원 연결 시에만 · 배터리 20% 미만이면 끔 · org.gnome.Totem 실행 중 켬".
     QString summary() const;
 

@@ -217,8 +217,9 @@ void StatusItemController::sync()
             item->setChecked(shown.isOn);
             item->setEnabled(shown.showsSettingsButton || shown.isEnabled);
             // Where the desktop decides the lid, the item says so and opens the window that explains it.
-            item->setText(shown.opensDesktopSettings ? tr("덮개를 닫아도 유지 (Plasma 전원 설정에서 정함)")
-                                                     : tr("덮개를 닫아도 유지"));
+            item->setText(shown.opensDesktopSettings
+                    ? tr("덮개를 닫아도 유지 (%1 전원 설정에서 정함)").arg(shown.settingsName)
+                    : tr("덮개를 닫아도 유지"));
             item->setToolTip(shown.notice.value_or(QString()));
         }
     }

@@ -1,9 +1,11 @@
 #include "WakoraCommand.h"
 
 #include "ClaimTexts.h"
+#include "CommandOutput.h"
 #include "HelperRegistration.h"
 #include "HoldNotices.h"
 #include "InterfaceLocale.h"
+#include "LidCommand.h"
 #include "MenuBarService.h"
 #include "ReferenceDate.h"
 #include "RemoteMenuBar.h"
@@ -31,16 +33,8 @@
 
 namespace {
 
-void say(const QString &text)
-{
-    std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
-}
-
-void complain(const QString &text)
-{
-    std::fputs(qPrintable(QStringLiteral("wakora: ") + text + QLatin1Char('\n')), stderr);
-}
+using CommandOutput::complain;
+using CommandOutput::say;
 
 QString onOff(bool on)
 {
@@ -91,14 +85,10 @@ QJsonArray kindNames(qint64 kinds)
 
 const char usageText[]
     = "사용법: wakora status [--json] | on [--display] [--for 길이 | --until 시각] | off [--display]\n"
-      "        | toggle [--display] | lid on|off | usage [--json]\n"
+      "        | toggle [--display] | lid [on|off] | lid guard [power on|off | bag 분|off | thermal on|off]\n"
+      "        | usage [--json]\n"
       "        | hold [--display] -- COMMAND [ARGUMENT...]\n"
       "길이: 90m, 2h, 1h30m (7일까지)   시각: 18:30";
-
-QString lidMode(qint64 mode)
-{
-    return mode == 1 ? QStringLiteral("켜짐") : mode == 2 ? QStringLiteral("시스템에서 켜짐") : QStringLiteral("꺼짐");
-}
 
 } // namespace
 
@@ -181,13 +171,16 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
     }
 
     if (verb == u"lid") {
-        if (arguments.size() != 1 || (arguments.first() != u"on" && arguments.first() != u"off")) {
-            complain(QStringLiteral("lid 다음에는 on 또는 off가 와야 합니다.\n%1").arg(QString::fromUtf8(usageText)));
+        const auto request = LidCommand::parse(arguments);
+        if (!request) {
+            complain(QStringLiteral("%1\n%2").arg(request.error(), QString::fromUtf8(usageText)));
             co_return usageError;
         }
         if (!hasSessionBus())
             co_return noSessionBus;
-        co_return co_await lid(arguments.first() == u"on");
+        if (!co_await reachAgent())
+            co_return failure;
+        co_return co_await LidCommand::run(*m_remote, request.value());
     }
 
     if (verb == u"on") {
@@ -373,6 +366,11 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(claimed.error()));
         co_return failure;
     }
+    const auto lidGuards = co_await m_remote->lidGuards();
+    if (!lidGuards) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(lidGuards.error()));
+        co_return failure;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QList<Claim> claims = ClaimRecord::claims(claimed.value().claims);
     const std::optional<QDateTime> endsAt = session.value().endsAt;
@@ -418,6 +416,7 @@ QCoro::Task<int> WakoraCommand::status(bool json)
                         watched.value().application.isEmpty() ? QJsonValue()
                                                               : QJsonValue(watched.value().application) } } },
             { QStringLiteral("clamshell"), m_remote->clamshellMode() },
+            { QStringLiteral("lidGuards"), LidCommand::guardJson(lidGuards.value()) },
             { QStringLiteral("agentPID"), m_remote->ownerPID() },
             { QStringLiteral("inhibitors"), inhibitors.json },
         };
@@ -445,7 +444,9 @@ QCoro::Task<int> WakoraCommand::status(bool json)
     if (endsAt)
         say(QStringLiteral("끝나는 시각: %1 (%2)").arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left)));
     say(ruleLines(rules.value(), watched.value()));
-    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(m_remote->clamshellMode())));
+    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(LidCommand::modeText(m_remote->clamshellMode())));
+    for (const QString &line : LidCommand::guardLines(lidGuards.value()))
+        say(line);
     say(QStringLiteral("메뉴바 앱: pid %1").arg(m_remote->ownerPID()));
     const StatusInhibitors inhibitors = co_await readInhibitors();
     for (const QString &line : inhibitors.lines)
@@ -548,26 +549,6 @@ QCoro::Task<int> WakoraCommand::startTimed(bool display, std::optional<qint64> s
         say(QStringLiteral("잠자기 방지: 켜짐, %1까지 (%2)")
                 .arg(endsAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                     remaining(std::max<qint64>(QDateTime::currentDateTimeUtc().secsTo(endsAt), 0))));
-    }
-    co_return success;
-}
-
-QCoro::Task<int> WakoraCommand::lid(bool enabled)
-{
-    if (!co_await reachAgent())
-        co_return failure;
-    const auto state = co_await m_remote->setEnabled(enabled);
-    if (!state) {
-        // The agent's message already says what could not be changed, and why.
-        complain(state.error());
-        co_return failure;
-    }
-    say(QStringLiteral("덮개를 닫아도 유지: %1").arg(lidMode(rawValue(state.value().activation))));
-    if (enabled && state.value().activation == ClamshellActivation::onOutsideApp) {
-        say(QStringLiteral("시스템에서 이미 켜져 있습니다. 이 앱은 이 설정을 변경하지 않습니다."));
-    } else if (enabled && state.value().activation != ClamshellActivation::ownedByApp) {
-        complain(QStringLiteral("덮개 설정을 변경하지 못했습니다. (헬퍼를 사용할 수 없습니다)"));
-        co_return failure;
     }
     co_return success;
 }

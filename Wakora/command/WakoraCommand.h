@@ -28,7 +28,8 @@ class RemoteMenuBar;
 //                            switch system sleep (and the display) over
 //   wakora rule [ac on|off | battery PERCENT|off | app ID [--display]|off]
 //                            the conditions for keeping the machine awake
-//   wakora lid on|off        keep the machine awake with the lid closed, or not
+//   wakora lid [on|off]      the lid-closed mode, and its guards (LidCommand)
+//   wakora lid guard [...]
 //   wakora usage [--json]    the last 7 days
 //   wakora hold [--display] -- COMMAND...
 //                            awake while COMMAND runs; exits with its status
@@ -63,7 +64,6 @@ private:
     // A timed session: seconds from now, or an end.
     QCoro::Task<int> startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end);
     QCoro::Task<int> usage(bool json);
-    QCoro::Task<int> lid(bool enabled);
     QCoro::Task<int> hold(bool display, QStringList command);
     // Starts the agent when nobody owns its name: through the bus's
     // activation when the agent is installed, else the agent of our prefix.

@@ -124,7 +124,7 @@ int main(int argc, char **argv)
 
     MenuBarAppDelegate agent(buses.bus(MockBuses::system).connection(), buses.bus(MockBuses::session).connection(),
         ProgramLocations(QStringLiteral(WAKORA_BUILD_PREFIX)),
-        MenuBarAppDelegate::Options{ { QCoreApplication::applicationFilePath() }, 3600, false, QString() });
+        MenuBarAppDelegate::Options{ { QCoreApplication::applicationFilePath() }, 3600, false, QString(), QString() });
     if (!agent.applicationDidFinishLaunching())
         return 1;
     const QString address = buses.bus(MockBuses::session).address();

@@ -3,6 +3,7 @@
 #include "DesktopLidSettings.h"
 #include "ScriptedClamshellService.h"
 
+#include <QCoroTask>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -90,6 +91,66 @@ private Q_SLOTS:
         QVERIFY(!DesktopLidSettings::desktopDecidesLid(QStringLiteral("XFCE")));
         QVERIFY(!DesktopLidSettings::desktopDecidesLid(QString()));
         QVERIFY(!DesktopLidSettings::desktopDecidesLid(QStringLiteral("KDEish")));
+    }
+
+    void aPowerManagerHoldingTheLidIsFoundInLogindsList()
+    {
+        const auto lock = [](QString what, QString who, QString mode) {
+            return LogindInhibitor{ what, who, QStringLiteral("handles it"), mode, 1000, 42 };
+        };
+        const LogindInhibitor xfce = lock(QStringLiteral("handle-power-key:handle-suspend-key:handle-lid-switch"),
+            QStringLiteral("xfce4-power-manager"), QStringLiteral("block"));
+        QCOMPARE(DesktopLidSettings::lidHandler({ xfce }), QStringLiteral("xfce4-power-manager"));
+        // A delay lock, a lock on other keys, or one of a program that only
+        // holds the lid off (GNOME with an external display) decide nothing.
+        QCOMPARE(DesktopLidSettings::lidHandler({ lock(QStringLiteral("handle-lid-switch"),
+                     QStringLiteral("xfce4-power-manager"), QStringLiteral("delay")) }),
+            QString());
+        QCOMPARE(DesktopLidSettings::lidHandler({ lock(QStringLiteral("handle-power-key:handle-lid-switch-docked"),
+                     QStringLiteral("PowerDevil"), QStringLiteral("block")) }),
+            QString());
+        QCOMPARE(DesktopLidSettings::lidHandler({ lock(QStringLiteral("handle-lid-switch"),
+                     QStringLiteral("GNOME Settings Daemon"), QStringLiteral("block")) }),
+            QString());
+        QCOMPARE(
+            DesktopLidSettings::lidHandler(
+                { lock(QStringLiteral("sleep"), QStringLiteral("Wakora"), QStringLiteral("block")),
+                    lock(QStringLiteral("handle-lid-switch"), QStringLiteral("PowerDevil"), QStringLiteral("block")) }),
+            QStringLiteral("PowerDevil"));
+
+        // Xfce's says so in its own words, and names Xfce's settings; PowerDevil's is Plasma's.
+        const auto shown = ClamshellPresentation::of(
+            { ClamshellApproval::enabled, ClamshellActivation::off }, false, QStringLiteral("xfce4-power-manager"));
+        QVERIFY(!shown.isOn);
+        QVERIFY(!shown.isEnabled);
+        QVERIFY(shown.opensDesktopSettings);
+        QCOMPARE(shown.settingsName, QStringLiteral("Xfce"));
+        QVERIFY(shown.notice->contains(QStringLiteral("Xfce 전원 관리자")));
+        QCOMPARE(ClamshellPresentation::of({ ClamshellApproval::enabled, ClamshellActivation::ownedByApp }, false,
+                     QStringLiteral("PowerDevil"))
+                     .notice,
+            std::optional<QString>(desktopLidNoticeText()));
+    }
+
+    void eachRefreshAsksWhoRunsTheLid()
+    {
+        auto service = std::make_shared<ScriptedClamshellService>();
+        ClamshellController controller(service, false);
+        QString handler = QStringLiteral("xfce4-power-manager");
+        int asked = 0;
+        controller.setLidHandlerLookup([&handler, &asked]() -> QCoro::Task<QString> {
+            ++asked;
+            co_return handler;
+        });
+        QTRY_COMPARE(controller.lidHandler(), QStringLiteral("xfce4-power-manager"));
+        QVERIFY(controller.presentation().opensDesktopSettings);
+        // The power manager was told to leave the lid to logind.
+        handler.clear();
+        const int before = asked;
+        controller.refresh();
+        QTRY_VERIFY(asked > before);
+        QTRY_VERIFY(controller.lidHandler().isEmpty());
+        QCOMPARE(controller.presentation(), ClamshellPresentation::of(controller.state()));
     }
 
     void theControllerPresentsForItsDesktop()

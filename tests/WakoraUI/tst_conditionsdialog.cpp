@@ -21,16 +21,17 @@ class TestConditionsDialog : public QObject
 private Q_SLOTS:
     void summaryNamesEachConditionSet()
     {
+        // The lid's guards are on by default and shown with the lid's switch, not here.
         QCOMPARE(SessionConditions{}.summary(), QString());
-        QCOMPARE((SessionConditions{ true, 0, {}, false }).summary(), QStringLiteral("전원 연결 시에만"));
-        QCOMPARE((SessionConditions{ true, 20, QStringLiteral("org.gnome.Totem"), true }).summary(),
+        QCOMPARE((SessionConditions{ true, 0, {}, false, {} }).summary(), QStringLiteral("전원 연결 시에만"));
+        QCOMPARE((SessionConditions{ true, 20, QStringLiteral("org.gnome.Totem"), true, {} }).summary(),
             QStringLiteral("전원 연결 시에만 · 배터리 20% 미만이면 끔 · org.gnome.Totem 실행 중 켬"));
     }
 
     void roundTripAndEdits()
     {
         ConditionsDialog dialog;
-        const SessionConditions set{ false, 15, QStringLiteral("org.gnome.Totem"), true };
+        const SessionConditions set{ false, 15, QStringLiteral("org.gnome.Totem"), true, { false, 25, true } };
         dialog.setConditions(set);
         QCOMPARE(dialog.conditions(), set);
         QVERIFY(find<QSpinBox>(&dialog, "conditions.batteryFloor")->isEnabled());
@@ -41,7 +42,15 @@ private Q_SLOTS:
         find<QCheckBox>(&dialog, "conditions.onlyOnAC")->setChecked(true);
         QVERIFY(!find<QSpinBox>(&dialog, "conditions.batteryFloor")->isEnabled());
         QVERIFY(!find<QLineEdit>(&dialog, "conditions.application")->isEnabled());
-        QCOMPARE(dialog.conditions(), (SessionConditions{ true, 0, {}, false }));
+        QCOMPARE(dialog.conditions(), (SessionConditions{ true, 0, {}, false, { false, 25, true } }));
+
+        // The lid's guards: the bag's minutes go with its box, and "never" is 0.
+        QCOMPARE(find<QSpinBox>(&dialog, "conditions.lidBagMinutes")->value(), 25);
+        find<QCheckBox>(&dialog, "conditions.lidBagSet")->setChecked(false);
+        QVERIFY(!find<QSpinBox>(&dialog, "conditions.lidBagMinutes")->isEnabled());
+        find<QCheckBox>(&dialog, "conditions.lidPowerRules")->setChecked(true);
+        find<QCheckBox>(&dialog, "conditions.lidThermal")->setChecked(false);
+        QCOMPARE(dialog.conditions().lidGuards, (LidGuardRules{ true, 0, false }));
 
         // An application id is taken without surrounding blanks.
         find<QCheckBox>(&dialog, "conditions.applicationSet")->setChecked(true);
