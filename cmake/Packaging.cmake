@@ -31,8 +31,8 @@ applications it was kept awake, and can keep a laptop awake with its lid
 closed through a small helper that polkit authorizes.")
 
 # Libraries: dpkg-shlibdeps reads every program's and library's needs (Qt,
-# ICU, the C++ runtime). It finds libLidBridge.so.0 in the staged package
-# through the programs' $ORIGIN RUNPATH, so our own library adds nothing.
+# ICU, the C++ runtime). It finds the private libLidBridge.so in the staged
+# package through the programs' $ORIGIN RUNPATH, so our own library adds nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What no library link shows:
 # - dbus: the system bus, which starts the helper on demand (its activation
@@ -54,10 +54,11 @@ else()
 endif()
 
 set(maintainer_scripts ${PROJECT_SOURCE_DIR}/packaging/debian)
-# The triggers file has ldconfig learn of libLidBridge.so.0 in the library
-# folder (the programs find it through their RUNPATH anyway).
+# No ldconfig trigger: the only library is private to Wakora's programs, in a
+# folder the loader's cache does not cover (lintian counts an activation of
+# ldconfig for it as unnecessary).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${maintainer_scripts}/postinst ${maintainer_scripts}/prerm
-    ${maintainer_scripts}/postrm ${maintainer_scripts}/triggers)
+    ${maintainer_scripts}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -5,13 +5,13 @@
 # wakora_install_program(<target> <destination>)
 #
 # Installs a program to <destination> (relative to the prefix) with a
-# RUNPATH relative to its own folder, so it finds libLidBridge.so.0 in the
-# same prefix's library folder wherever that prefix is.
+# RUNPATH relative to its own folder, so it finds the private libLidBridge.so
+# in the same prefix's <libdir>/wakora wherever that prefix is.
 function(wakora_install_program target destination)
-    if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${destination}")
-        set(libdir "${CMAKE_INSTALL_FULL_LIBDIR}")
+    if(IS_ABSOLUTE "${WAKORA_PRIVATE_LIBDIR}" OR IS_ABSOLUTE "${destination}")
+        set(libdir "${CMAKE_INSTALL_PREFIX}/${WAKORA_PRIVATE_LIBDIR}")
     else()
-        file(RELATIVE_PATH relative "/${destination}" "/${CMAKE_INSTALL_LIBDIR}")
+        file(RELATIVE_PATH relative "/${destination}" "/${WAKORA_PRIVATE_LIBDIR}")
         set(libdir "$ORIGIN/${relative}")
     endif()
     set_target_properties(${target} PROPERTIES INSTALL_RPATH "${libdir}")

@@ -23,26 +23,24 @@ finish() { # what was checked
     echo "$1: all checks passed"
 }
 
-# check_layout <folder holding the prefix's files> <library folder> <version>
+# check_layout <folder holding the prefix's files> <library folder>
 # Every file of install-layout.txt is there, of its kind; nothing else is.
 check_layout() {
-    local tree=$1 libdir=$2 version=$3 path kind file expected=()
+    local tree=$1 libdir=$2 path kind file expected=()
     while read -r path kind; do
         case "$path" in '' | '#'*) continue ;; esac
         path=${path//LIBDIR/$libdir}
-        path=${path//VERSION/$version}
         expected+=("$path")
         file=$tree/$path
         case "$kind" in
         program)
             check "$path is an executable program" test -f "$file" -a -x "$file" -a ! -L "$file"
-            check "$path finds libLidBridge.so.0 in its own prefix" runs_from_prefix "$file" "$tree/$libdir"
+            check "$path finds libLidBridge.so in its own prefix" runs_from_prefix "$file" "$tree/$libdir/wakora"
             ;;
         library)
             check "$path is a library" test -f "$file" -a ! -L "$file"
-            check "$path has the SONAME libLidBridge.so.0" has_soname "$file" libLidBridge.so.0
+            check "$path has the SONAME libLidBridge.so" has_soname "$file" libLidBridge.so
             ;;
-        link) check "$path links to the library" test -L "$file" -a "$(readlink "$file")" = "libLidBridge.so.$version" ;;
         file) check "$path is a file anyone may read" test -f "$file" -a ! -x "$file" -a -r "$file" ;;
         esac
     done <"$(dirname "${BASH_SOURCE[0]}")/install-layout.txt"
@@ -57,12 +55,12 @@ has_soname() { # library, name
     readelf -d "$1" | grep -q "(SONAME).*\[$2\]"
 }
 
-# A program needing libLidBridge.so.0 has a RUNPATH relative to its own
-# folder ($ORIGIN) that leads to the prefix's library folder; others need
-# no RUNPATH at all.
-runs_from_prefix() { # program, library folder of its prefix
+# A program needing libLidBridge.so has a RUNPATH relative to its own
+# folder ($ORIGIN) that leads to the prefix's private library folder; others
+# need no RUNPATH at all.
+runs_from_prefix() { # program, private library folder of its prefix
     local program=$1 libdir=$2 runpath resolved
-    if ! readelf -d "$program" | grep -q "(NEEDED).*\[libLidBridge.so.0\]"; then
+    if ! readelf -d "$program" | grep -q "(NEEDED).*\[libLidBridge.so\]"; then
         return 0
     fi
     runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')

@@ -77,11 +77,16 @@ check "no dependency on a package of our own library" names_no_own_library "$dep
 tree=$work/tree
 dpkg-deb --extract "$deb" "$tree"
 check "everything is under /usr" test "$(ls -A "$tree")" = usr
-check_layout "$tree/usr" "$libdir" "$version"
+check_layout "$tree/usr" "$libdir"
 check_named_paths "$tree/usr" /usr
 check_no_mention "$tree" "$build" "the build tree"
 check_no_mention "$tree" "$source_dir" "the source tree"
 check "files belong to root" test -z "$(dpkg-deb --contents "$deb" | awk '$2 != "root/root"')"
+# gzip -9 writes 2 (maximum compression) in the header's flags byte; -n
+# leaves the name flag unset and the time zero.
+is_gzip_9n() {
+    [ "$(od -An -tu1 -j3 -N7 "$1" | tr -s ' ')" = " 0 0 0 0 0 2 3" ]
+}
 all_stripped() { ! file -L "$@" | grep -q "not stripped"; }
 check "the programs are stripped" all_stripped "$tree"/usr/bin/* "$tree"/usr/libexec/wakora/*
 
@@ -96,7 +101,16 @@ for script in postinst prerm postrm; do
         is_strict_sh "$control/$script"
     check "$script is valid sh" sh -n "$control/$script"
 done
-check "ldconfig learns of the library" grep -qx "activate-noawait ldconfig" "$control/triggers"
+check "no ldconfig trigger: the library is private" test ! -e "$control/triggers"
+check "the library is in no folder the loader searches" test -z "$(find "$tree/usr/lib" -maxdepth 2 -name 'lib*.so*')"
+check "the changelog is gzipped as Debian's are (-9n)" is_gzip_9n "$tree/usr/share/doc/wakora/changelog.gz"
+check "the changelog's last entry is this version" \
+    test "$(zcat "$tree/usr/share/doc/wakora/changelog.gz" | dpkg-parsechangelog -l - -SVersion)" = "$version"
+check "the copyright file is machine-readable (DEP-5)" grep -qx \
+    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$tree/usr/share/doc/wakora/copyright"
+for page in "$tree"/usr/share/man/man1/*; do
+    check "$(basename "$page") is gzipped as Debian's are (-9n)" is_gzip_9n "$page"
+done
 check "/var/lib/wakora is not shipped (postinst makes it, postrm purge removes it)" test ! -e "$tree/var"
 root=$work/root
 mkdir -p "$root"

@@ -6,12 +6,11 @@
 # bus from the installed activation file, answers the installed wakora
 # command.
 #
-#   install-layout.sh <build folder> <library folder> <version>
+#   install-layout.sh <build folder> <library folder>
 set -uo pipefail
 
 build=$(cd "$1" && pwd -P)
 libdir=$2
-version=$3
 # shellcheck source-path=SCRIPTDIR source=checks.sh
 source "$(dirname "$0")/checks.sh"
 
@@ -34,7 +33,7 @@ if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
     fail "cmake --install --prefix failed"
     finish "install layout"
 fi
-check_layout "$prefix" "$libdir" "$version"
+check_layout "$prefix" "$libdir"
 check_named_paths "$prefix" "$prefix"
 check_no_mention "$prefix" "$build" "the build tree"
 usage_exits_2() { "$1" >/dev/null 2>&1; [ $? -eq 2 ]; }
@@ -49,7 +48,7 @@ if ! DESTDIR=$stage cmake --install "$build" --prefix /opt/wakora >"$work/instal
     finish "install layout"
 fi
 check "DESTDIR holds only the prefix" test "$(ls -A "$stage")" = opt
-check_layout "$stage/opt/wakora" "$libdir" "$version"
+check_layout "$stage/opt/wakora" "$libdir"
 check_named_paths "$stage/opt/wakora" /opt/wakora
 check_no_mention "$stage" "$stage" "the staging folder"
 check_no_mention "$stage" "$build" "the build tree"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# lintian, Debian's package checker, finds no error and no warning in the
+# package (its informational tags are printed, not counted).
+#
+#   lintian.sh <package folder> <build folder> <version>
+#
+# Skipped (exit 77) without the package or lintian, unless
+# WAKORA_REQUIRE_PACKAGE is set, as scripts/test sets it.
+set -uo pipefail
+
+packages=$1
+build=$2
+version=$3
+
+missing() {
+    echo "$1"
+    [ -n "${WAKORA_REQUIRE_PACKAGE:-}" ] && exit 1
+    exit 77
+}
+command -v lintian >/dev/null || missing "SKIP: lintian is not installed"
+deb=$packages/wakora_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || missing "No package $deb: make it with cpack --config $build/CPackConfig.cmake -B $packages"
+
+# lintian says on standard error that it runs as root, as CI does.
+lintian --display-info --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
+status=$?
+[ "$status" -eq 0 ] && echo "lintian: no error and no warning in $(basename "$deb")"
+exit "$status"
