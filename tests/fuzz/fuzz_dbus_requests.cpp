@@ -4,6 +4,8 @@
 #include "FakePowerControl.h"
 #include "FuzzCheck.h"
 #include "HelperService.h"
+#include "KeepAwakeLedger.h"
+#include "LedgerSwitch.h"
 #include "MenuBarService.h"
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
@@ -394,10 +396,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     auto control = std::make_shared<FakePowerControl>();
     PowerController power(control);
+    KeepAwakeLedger ledger(&power);
+    LedgerSwitch toggles(&power, &ledger);
     auto lid = std::make_shared<ScriptedClamshellService>();
     ClamshellController clamshell(lid, false);
     auto usage = std::make_shared<UsageStore>(QString());
-    MenuBarXPCService agent(&power, &clamshell, usage, bus, admitted);
+    MenuBarXPCService agent(&toggles, &ledger, &clamshell, usage, bus, admitted);
     fuzzCheck(agent.registerOnBus(), "the agent is on the connection");
 
     auto setting = std::make_shared<MemorySetting>();
