@@ -77,7 +77,16 @@ _wakora()
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         ;;
     lid)
-        ((cword == 2)) && mapfile -t COMPREPLY < <(compgen -W "on off" -- "$cur")
+        if ((cword == 2)); then
+            mapfile -t COMPREPLY < <(compgen -W "on off guard" -- "$cur")
+        elif ((cword == 3)) && [[ $prev == guard ]]; then
+            mapfile -t COMPREPLY < <(compgen -W "power bag thermal" -- "$cur")
+        elif ((cword == 4)); then
+            case $prev in
+            power | thermal) mapfile -t COMPREPLY < <(compgen -W "on off" -- "$cur") ;;
+            bag) mapfile -t COMPREPLY < <(compgen -W "off 10 20 30" -- "$cur") ;;
+            esac
+        fi
         ;;
     rule)
         if ((cword == 2)); then
