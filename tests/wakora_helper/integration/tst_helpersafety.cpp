@@ -1,8 +1,11 @@
+#include "ClamshellClient.h"
 #include "HelperHarness.h"
 #include "StartOrSkip.h"
 
+#include <QCoroTask>
 #include <QDBusPendingCall>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -297,6 +300,54 @@ private Q_SLOTS:
             expectMode(HelperHarness::request(bus, QStringLiteral("Disable")), 0);
             QVERIFY(!harness->dropInExists() && !harness->markerExists() && !lidIgnored());
         }
+    }
+
+    // The system bus restarts with the mode on: the helper gives the lid
+    // back (the drop-in at once, the marker once a logind confirms), and
+    // the agent's client connects to the new bus by itself.
+    void theSettingComesBackAndTheClientReconnectsWhenTheBusRestarts()
+    {
+        // The address without the bus's guid, as the system bus's well-known
+        // address is: a restarted bus has another guid.
+        QString address = buses->bus(MockBuses::system).address();
+        address.remove(QRegularExpression(QStringLiteral(",guid=[0-9a-f]+")));
+        QProcessEnvironment environment = buses->environment();
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
+        harness->helper = std::make_unique<QProcess>();
+        harness->helper->setProcessEnvironment(environment);
+        harness->helper->setProcessChannelMode(QProcess::MergedChannels);
+        harness->helper->start(HelperHarness::locations().helper(), harness->testOptions());
+        QTRY_VERIFY_WITH_TIMEOUT(harness->helperOwnsName(), 15000);
+        ClamshellClient::Options options;
+        options.reconnect = [address, attempt = 0]() mutable {
+            return QDBusConnection::connectToBus(address, QStringLiteral("reconnect-%1").arg(++attempt));
+        };
+        ClamshellClient client(newConnection(), HelperHarness::locations(), nullptr, options);
+        int lost = 0;
+        client.onConnectionLost = [&lost] { ++lost; };
+        const auto enabled = QCoro::waitFor(client.setEnabled(true));
+        QVERIFY2(enabled, qPrintable(enabled ? QString() : enabled.error()));
+        QCOMPARE(enabled.value().activation, ClamshellActivation::ownedByApp);
+        QVERIFY(harness->dropInExists());
+
+        buses->bus(MockBuses::system).stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!client.isConnectedToBus(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!harness->dropInExists(), 10000);
+        QVERIFY(harness->markerExists()); // no logind could confirm yet
+        QTest::qWait(1500); // the client tries meanwhile, and fails
+
+        QVERIFY2(buses->bus(MockBuses::system).start(buses->directory(), &error), qPrintable(error));
+        auto next = std::make_unique<HelperHarness>();
+        WAKORA_START_OR_SKIP(next->start(*buses));
+        // The old helper's next attempt finds a logind to confirm, and ends.
+        QTRY_VERIFY_WITH_TIMEOUT(!harness->markerExists(), 20000);
+        QVERIFY(harness->helper->waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(client.isConnectedToBus(), 20000);
+        QVERIFY(lost >= 1);
+
+        QVERIFY2(next->startHelper(&error), qPrintable(error));
+        const auto state = QCoro::waitFor(client.currentState());
+        QCOMPARE(state, (ClamshellState{ ClamshellApproval::enabled, ClamshellActivation::off }));
     }
 };
 
