@@ -20,6 +20,8 @@ public:
     Expected<ClamshellMode, QString> status() const;
     Expected<ClamshellMode, QString> enable();
     Expected<void, QString> restore();
+    // Whether we have the setting to give back (the marker exists).
+    bool owns() const { return m_marker->exists(); }
 
 private:
     std::shared_ptr<SleepDisabledSetting> m_setting;

@@ -54,6 +54,48 @@ ClamshellClient::ClamshellClient(QDBusConnection bus, ProgramLocations locations
     , m_watcher(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
 {
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &ClamshellClient::connectionLost);
+    m_reconnectDelay = m_options.firstReconnect;
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &ClamshellClient::reconnect);
+    watchForDisconnection();
+}
+
+void ClamshellClient::watchForDisconnection()
+{
+    // libdbus tells a connection that the bus has gone away with this local
+    // signal: no polling while the bus is there.
+    m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+        QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this, SLOT(busDisconnected()));
+}
+
+void ClamshellClient::busDisconnected()
+{
+    qCWarning(lcHelperClient, "The system bus is gone");
+    // The helper went with the bus (it gives the setting back as it goes).
+    if (m_connection)
+        connectionLost(*m_connection);
+    if (m_options.reconnect && !m_reconnectTimer.isActive()) {
+        m_reconnectDelay = m_options.firstReconnect;
+        m_reconnectTimer.start(m_reconnectDelay);
+    }
+}
+
+void ClamshellClient::reconnect()
+{
+    QDBusConnection fresh = m_options.reconnect();
+    if (!fresh.isConnected()) {
+        QDBusConnection::disconnectFromBus(fresh.name());
+        m_reconnectDelay = std::min(m_reconnectDelay * 2, m_options.longestReconnect);
+        m_reconnectTimer.start(m_reconnectDelay);
+        return;
+    }
+    qCInfo(lcHelperClient, "Connected to the system bus again");
+    m_bus = fresh;
+    m_watcher.setConnection(fresh);
+    watchForDisconnection();
+    // Whatever was known is from the old bus: the owner looks again.
+    if (onConnectionLost)
+        onConnectionLost();
 }
 
 ClamshellClient::~ClamshellClient() = default;

@@ -8,8 +8,10 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 // The texts of the client's own failures.
@@ -34,6 +36,12 @@ class ClamshellClient : public QObject, public ClamshellServicing
 public:
     struct Options {
         std::chrono::milliseconds requestTimeout{ 10'000 };
+        // Opens a new connection to the system bus, for when the one in use
+        // reports the bus gone (a connection never comes back by itself).
+        // Empty: the client stays on the connection it was given.
+        std::function<QDBusConnection()> reconnect;
+        std::chrono::milliseconds firstReconnect{ 500 };
+        std::chrono::milliseconds longestReconnect{ 30'000 };
     };
 
     // registration: whether the helper is installed at all (may be null:
@@ -51,8 +59,15 @@ public:
     static Expected<ClamshellActivation, QString> activationFromReply(qint64 mode, const QStringList &failure);
 
     std::optional<QString> helperBusName() const { return m_connection; }
+    bool isConnectedToBus() const { return m_bus.isConnected(); }
+
+private Q_SLOTS:
+    void busDisconnected();
 
 private:
+    void watchForDisconnection();
+    void reconnect();
+
     QCoro::Task<Expected<QString, QString>> connection();
     QCoro::Task<Expected<ClamshellActivation, QString>> call(QString method);
     void connectionLost(const QString &identity);
@@ -64,4 +79,6 @@ private:
     std::optional<QString> m_connection;
     QDBusServiceWatcher m_watcher;
     ConnectionLossPolicy<QString> m_lossPolicy;
+    std::chrono::milliseconds m_reconnectDelay;
+    QTimer m_reconnectTimer;
 };

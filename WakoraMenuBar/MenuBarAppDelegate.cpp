@@ -74,9 +74,16 @@ MenuBarAppDelegate::~MenuBarAppDelegate() = default;
 bool MenuBarAppDelegate::applicationDidFinishLaunching()
 {
     // The helper on the system bus (a private one when DBUS_SYSTEM_BUS_ADDRESS names it).
+    ClamshellClient::Options clamshellOptions;
+    // A system bus that restarts leaves our connection dead for good: the
+    // client opens a new one of its own (libdbus follows the same
+    // DBUS_SYSTEM_BUS_ADDRESS), under a name not used before.
+    clamshellOptions.reconnect = [attempt = 0]() mutable {
+        return QDBusConnection::connectToBus(
+            QDBusConnection::SystemBus, QStringLiteral("wakora-clamshell-system-%1").arg(++attempt));
+    };
     auto clamshellService = std::make_shared<ClamshellClient>(m_systemBus, m_locations,
-        std::make_shared<HelperRegistration>(HelperRegistration::forPrefix(m_locations.prefix())),
-        ClamshellClient::Options{});
+        std::make_shared<HelperRegistration>(HelperRegistration::forPrefix(m_locations.prefix())), clamshellOptions);
     m_clamshell = std::make_unique<ClamshellController>(clamshellService);
     m_clamshell->setLidHandlerLookup([bus = m_systemBus] { return DesktopLidSettings::readLidHandler(bus); });
     guardTheLid();

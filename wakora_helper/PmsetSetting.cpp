@@ -6,6 +6,8 @@
 #include <QProcess>
 
 #include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 PmsetSetting::PmsetSetting(QString program, QStringList leadingArguments)
     : m_program(std::move(program))
@@ -17,8 +19,15 @@ Expected<QString, QString> PmsetSetting::run(const QStringList &arguments) const
     QProcess process;
     process.setStandardErrorFile(QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    // The command starts with no signal blocked, whatever its parent blocks.
-    process.setChildProcessModifier([] {
+    // The command dies with the thread that runs it (the helper's work
+    // thread, which lasts as long as the helper): a change must never go on
+    // after its helper is gone, where the next helper's restore would race it.
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127); // the helper died before the line above
+        // The command starts with no signal blocked, whatever its parent blocks.
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);

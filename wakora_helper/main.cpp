@@ -8,8 +8,14 @@
 //   --pmset PATH             the power-management command (default: the
 //                            wakora-pmset installed beside the helper)
 //   --pmset-config-dir DIR   passed on to the command as --config-dir DIR
+//   --pmset-lock PATH        passed on to the command as --lock-file PATH
+//   --handover PATH          the hand-over record (default /run/wakora/helper-owner)
 //   --admit PATH             serve this program too, besides our agent
 //   --log-stderr             copy the log to standard error
+//
+// Signals: SIGTERM and SIGINT give the setting back, then end. SIGUSR1 (the
+// package's upgrade) ends and leaves the setting with its owner, whom the
+// next helper takes over if the owner is still there.
 
 #include "ClamshellService.h"
 #include "FileMarker.h"
@@ -22,18 +28,18 @@
 #include <QCoroTask>
 #include <QDBusConnectionInterface>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <csignal>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-// SIGTERM and SIGINT end the helper through its event loop, so the setting
-// is given back first.
+// SIGTERM, SIGINT and SIGUSR1 end the helper through its event loop, so the
+// setting is given back (or handed over) first.
 class TerminationSignals
 {
 public:
@@ -43,6 +49,7 @@ public:
         sigemptyset(&signals);
         sigaddset(&signals, SIGTERM);
         sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGUSR1);
         ::sigprocmask(SIG_BLOCK, &signals, nullptr);
         m_fd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     }
@@ -84,7 +91,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption admit(
         QStringLiteral("admit"), QStringLiteral("Also serve this program (tests)."), QStringLiteral("path"));
     const QCommandLineOption logStderr(QStringLiteral("log-stderr"), QStringLiteral("Copy the log to standard error."));
-    parser.addOptions({ marker, pmset, pmsetConfigDir, admit, logStderr });
+    const QCommandLineOption pmsetLock(
+        QStringLiteral("pmset-lock"), QStringLiteral("The command's write lock (tests)."), QStringLiteral("path"));
+    const QCommandLineOption handover(
+        QStringLiteral("handover"), QStringLiteral("The hand-over record (tests)."), QStringLiteral("path"));
+    parser.addOptions({ marker, pmset, pmsetConfigDir, pmsetLock, handover, admit, logStderr });
     parser.process(application);
 
     ::openlog("wakora_helper", LOG_PID | (parser.isSet(logStderr) ? LOG_PERROR : 0), LOG_DAEMON);
@@ -98,6 +109,8 @@ int main(int argc, char *argv[])
     QStringList pmsetArguments;
     if (parser.isSet(pmsetConfigDir))
         pmsetArguments << QStringLiteral("--config-dir") << parser.value(pmsetConfigDir);
+    if (parser.isSet(pmsetLock))
+        pmsetArguments << QStringLiteral("--lock-file") << parser.value(pmsetLock);
     auto setting = std::make_shared<PmsetSetting>(
         parser.isSet(pmset) ? parser.value(pmset) : ProgramLocations::ofThisProgram().pmset(), pmsetArguments);
     auto ownership = std::make_shared<FileMarker>(
@@ -105,6 +118,7 @@ int main(int argc, char *argv[])
 
     HelperService::Options options;
     options.admittedPrograms = QStringList{ ProgramLocations::ofThisProgram().agent() } + parser.values(admit);
+    options.handoverPath = parser.isSet(handover) ? parser.value(handover) : QStringLiteral("/run/wakora/helper-owner");
     HelperService service(bus, std::make_shared<ClamshellPolicy>(setting, ownership), options);
 
     // The name first: a helper that is already running owns the setting,
@@ -122,28 +136,46 @@ int main(int argc, char *argv[])
     // any request is carried out: they wait in the queue behind it.
     service.restoreAtStart();
 
+    // Leaving: the name stays ours until the setting is back (or handed
+    // over), so a request meanwhile is refused by us rather than starting a
+    // second helper that would restore alongside.
+    bool leaving = false;
+    const auto leave = [&](int status) {
+        bus.unregisterService(ClamshellService::machServiceName());
+        QCoreApplication::exit(status);
+    };
     QSocketNotifier signals(termination.fd(), QSocketNotifier::Read);
     QObject::connect(&signals, &QSocketNotifier::activated, &application, [&] {
-        signals.setEnabled(false);
         signalfd_siginfo info = {};
         [[maybe_unused]] const auto got = ::read(termination.fd(), &info, sizeof info);
-        // The name stays ours until the setting is back: a request meanwhile
-        // is refused by us rather than starting a second helper that would
-        // restore alongside.
-        service.restoreAtExit().then([&bus] {
-            bus.unregisterService(ClamshellService::machServiceName());
-            QCoreApplication::quit();
+        if (std::exchange(leaving, true))
+            return;
+        signals.setEnabled(false);
+        if (info.ssi_signo == SIGUSR1)
+            service.handOver().then([&] { leave(0); });
+        else
+            service.restoreAtExit().then([&](bool) { leave(0); });
+    });
+    // Nobody to serve and nothing to give back: go, so that the next
+    // request starts the helper that is installed then, which restores first.
+    QObject::connect(&service, &HelperService::idle, &application, [&] {
+        if (std::exchange(leaving, true))
+            return;
+        service.stopServing();
+        helperLog(LOG_INFO, QStringLiteral("idle; ending"));
+        leave(0);
+    });
+    // A system bus that went away will not tell us about our clients any
+    // more: give the setting back (wakora-pmset needs the bus to make logind
+    // reload, so keep trying a while for a bus that comes back), then end.
+    QObject::connect(&service, &HelperService::busLost, &application, [&] {
+        if (std::exchange(leaving, true))
+            return;
+        service.restoreAtExit(std::chrono::minutes(1)).then([](bool restored) {
+            if (!restored)
+                helperLog(LOG_ERR, QStringLiteral("ending with the setting not yet back; the next start restores it"));
+            QCoreApplication::exit(1);
         });
     });
-    // A system bus that went away (restarted, or shut down) will not tell
-    // us about our clients any more: end, and let the next start restore.
-    QTimer busCheck;
-    QObject::connect(&busCheck, &QTimer::timeout, &application, [&bus] {
-        if (bus.isConnected())
-            return;
-        helperLog(LOG_ERR, QStringLiteral("lost the system bus"));
-        QCoreApplication::exit(1);
-    });
-    busCheck.start(std::chrono::seconds(5));
     return application.exec();
 }

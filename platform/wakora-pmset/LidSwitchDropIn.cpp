@@ -3,6 +3,7 @@
 #include "BusCalls.h"
 #include "LidSwitchSettings.h"
 #include "LogindSettings.h"
+#include "WriteLock.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 #include <sys/stat.h>
+#include <sysexits.h>
 
 namespace {
 
@@ -81,6 +83,17 @@ bool reloadLogind(QDBusConnection &bus, QString &error)
     return true;
 }
 
+// Whether logind is on the bus at all. One that is not (stopped, or not yet
+// started) reads the drop-in folder afresh when it starts.
+bool logindRuns(QDBusConnection &bus)
+{
+    const QDBusMessage reply = BusCalls::call(bus, QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"),
+        { QStringLiteral("org.freedesktop.login1") });
+    // Unknown counts as running: then only a confirmed reload will do.
+    return reply.type() != QDBusMessage::ReplyMessage || reply.arguments().value(0).toBool();
+}
+
 // logind's settings once it has reread its configuration; absent, with the
 // error given, when logind does not answer within the time-out.
 std::optional<LogindSettings> readAfterReload(QDBusConnection &bus, QString &error)
@@ -122,17 +135,50 @@ bool takenUp(QDBusConnection &bus, bool disabled, QString &error)
 
 namespace LidSwitchDropIn {
 
-int write(QDBusConnection &systemBus, const QString &configDir, bool disabled)
+int write(QDBusConnection &systemBus, const QString &configDir, const QString &lockPath, bool disabled)
 {
     // Whatever umask we were started with, logind's configuration must not
     // become writable by anyone but root: directory 0755, file 0644.
     ::umask(022);
+    QString error;
+    // Held to the end, through the reload: another writer's change never
+    // interleaves with ours.
+    const WriteLock lock = WriteLock::acquire(lockPath, error);
+    if (!lock.held()) {
+        fail(error);
+        return EXIT_FAILURE;
+    }
     if (!QDir().mkpath(configDir)) {
         fail(QStringLiteral("cannot create %1").arg(configDir));
         return EXIT_FAILURE;
     }
     const QString path = QDir(configDir).filePath(dropInName);
 
+    if (!disabled) {
+        // Giving the setting back only ever removes the drop-in, and removes it
+        // first: nothing that fails afterwards (no bus, a logind that does not
+        // answer) may bring it back, or the lid would stay ignored with
+        // nobody owning it.
+        if (!putDropIn(path, std::nullopt, error)) {
+            fail(error);
+            return EXIT_FAILURE;
+        }
+        if (!systemBus.isConnected()) {
+            fail(QStringLiteral("removed %1, but there is no system bus to make logind reload").arg(path));
+            return EX_TEMPFAIL;
+        }
+        if (!logindRuns(systemBus))
+            return EXIT_SUCCESS; // it reads the folder, without the drop-in, when it starts
+        if (takenUp(systemBus, false, error))
+            return EXIT_SUCCESS;
+        fail(QStringLiteral("removed %1, but logind has not confirmed the reload: %2").arg(path, error));
+        return EX_TEMPFAIL;
+    }
+
+    if (!systemBus.isConnected()) {
+        fail(QStringLiteral("cannot connect to the system bus: %1").arg(systemBus.lastError().message()));
+        return EXIT_FAILURE;
+    }
     std::optional<QByteArray> previous;
     if (QFile file(path); file.exists()) {
         if (!file.open(QIODevice::ReadOnly)) {
@@ -141,14 +187,11 @@ int write(QDBusConnection &systemBus, const QString &configDir, bool disabled)
         }
         previous = file.readAll();
     }
-
-    QString error;
-    const std::optional<QByteArray> wanted = disabled ? std::optional<QByteArray>(dropInContents()) : std::nullopt;
-    if (!putDropIn(path, wanted, error)) {
+    if (!putDropIn(path, dropInContents(), error)) {
         fail(error);
         return EXIT_FAILURE;
     }
-    if (takenUp(systemBus, disabled, error))
+    if (takenUp(systemBus, true, error))
         return EXIT_SUCCESS;
 
     // Never leave a change behind that logind has not taken up: the next

@@ -5,14 +5,17 @@
 //                                       the lid closed, or stop doing so
 //
 // Bad arguments print the usage line and exit 64; a change without root
-// exits 77 and touches nothing. For tests only, "--config-dir DIR" before
-// the command moves logind's drop-in directory; the system bus is the one
+// exits 77 and touches nothing. A change of 0 whose reload logind has not
+// confirmed exits 75: the drop-in is gone all the same. For tests only,
+// "--config-dir DIR" and "--lock-file PATH" before the command move logind's
+// drop-in directory and the writers' lock; the system bus is the one
 // DBUS_SYSTEM_BUS_ADDRESS names, as for every D-Bus program.
 
 #include "DesktopIdleSettings.h"
 #include "LidSwitchDropIn.h"
 #include "LogindSettings.h"
 #include "PmsetListing.h"
+#include "WriteLock.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -40,13 +43,19 @@ struct Request {
     bool write = false;
     bool disabled = false; // for a write
     QString configDir = QStringLiteral("/run/systemd/logind.conf.d");
+    QString lockFile = WriteLock::defaultPath();
 };
 
 std::optional<Request> parseArguments(QStringList arguments)
 {
     Request request;
-    if (arguments.size() >= 2 && arguments.first() == u"--config-dir") {
-        request.configDir = arguments.at(1);
+    for (;;) {
+        if (arguments.size() >= 2 && arguments.first() == u"--config-dir")
+            request.configDir = arguments.at(1);
+        else if (arguments.size() >= 2 && arguments.first() == u"--lock-file")
+            request.lockFile = arguments.at(1);
+        else
+            break;
         arguments.remove(0, 2);
     }
     if (arguments == QStringList{ QStringLiteral("-g") })
@@ -89,9 +98,13 @@ int main(int argc, char *argv[])
         return EX_NOPERM;
     }
     QDBusConnection bus = QDBusConnection::systemBus();
+    // A write decides itself what it can do without the bus: giving the
+    // setting back removes the drop-in all the same.
+    if (request->write)
+        return LidSwitchDropIn::write(bus, request->configDir, request->lockFile, request->disabled);
     if (!bus.isConnected()) {
         fail(QStringLiteral("cannot connect to the system bus: %1").arg(bus.lastError().message()));
         return EXIT_FAILURE;
     }
-    return request->write ? LidSwitchDropIn::write(bus, request->configDir, request->disabled) : printListing(bus);
+    return printListing(bus);
 }

@@ -155,6 +155,47 @@ check "another program of the same root keeps running" kill -0 $other
 kill -KILL $other
 wait $other 2>/dev/null
 
+# The same program in a pid namespace of its own (a container's): its exe
+# reads the same from here, and it is not ours to end.
+if unshare --pid --fork --mount-proc true 2>/dev/null; then
+    unshare --pid --fork --kill-child --mount-proc "$root/usr/libexec/wakora/WakoraMenuBar" 600 &
+    contained=$!
+    contained_agent=
+    for _ in $(seq 100); do
+        contained_agent=$(pgrep -P "$contained" 2>/dev/null | head -n 1)
+        [ -n "$contained_agent" ] && [ "$(readlink "/proc/$contained_agent/exe")" = "$root/usr/libexec/wakora/WakoraMenuBar" ] && break
+        sleep 0.05
+    done
+    check "prerm remove exits 0 beside a contained agent" run prerm remove
+    check "an agent in another pid namespace keeps running" kill -0 "$contained_agent"
+    kill -KILL "$contained_agent" $contained 2>/dev/null
+    wait $contained 2>/dev/null
+else
+    echo "SKIP: an agent in another pid namespace keeps running: unshare --pid is not allowed here"
+fi
+
+# --- postinst: an upgrade hands the old helper over ----------------------
+
+fresh_root
+cp "$sleep_program" "$root/usr/libexec/wakora/wakora_helper"
+cp "$sleep_program" "$root/usr/libexec/wakora/WakoraMenuBar"
+"$root/usr/libexec/wakora/wakora_helper" 600 &
+old_helper=$!
+"$root/usr/libexec/wakora/WakoraMenuBar" 600 &
+running_agent=$!
+for pid in $old_helper $running_agent; do
+    for _ in $(seq 100); do
+        case "$(readlink "/proc/$pid/exe")" in "$root"/*) break ;; esac
+        sleep 0.05
+    done
+done
+check "postinst configure (an upgrade) exits 0" run postinst configure 0.1.0
+status_of $old_helper
+check "the old helper is told to hand over (SIGUSR1)" test $? -eq 138
+check "the agent keeps running across the upgrade" kill -0 $running_agent
+kill -KILL $running_agent
+wait $running_agent 2>/dev/null
+
 # --- postinst and postrm: the state folder -------------------------------
 
 fresh_root

@@ -98,6 +98,8 @@ public:
     QString markerPath() const { return markerDirectory() + QStringLiteral("/clamshell-owned"); }
     QString configDirectory() const { return directory.filePath(QStringLiteral("logind.conf.d")); }
     QString dropInPath() const { return configDirectory() + QLatin1Char('/') + dropInName(); }
+    QString lockPath() const { return directory.filePath(QStringLiteral("run-wakora/pmset.lock")); }
+    QString handoverPath() const { return directory.filePath(QStringLiteral("run-wakora/helper-owner")); }
     bool markerExists() const { return QFileInfo::exists(markerPath()) || QFileInfo(markerPath()).isSymLink(); }
     bool dropInExists() const { return QFileInfo::exists(dropInPath()); }
 
@@ -105,7 +107,8 @@ public:
     QStringList testOptions(bool admitThisTest = true) const
     {
         QStringList options{ QStringLiteral("--marker"), markerPath(), QStringLiteral("--pmset-config-dir"),
-            configDirectory(), QStringLiteral("--log-stderr") };
+            configDirectory(), QStringLiteral("--pmset-lock"), lockPath(), QStringLiteral("--handover"), handoverPath(),
+            QStringLiteral("--log-stderr") };
         if (admitThisTest)
             options << QStringLiteral("--admit") << QCoreApplication::applicationFilePath();
         return options;

@@ -2,7 +2,8 @@
 
 #include <QTest>
 
-// When a caller leaving the bus means the setting goes back.
+// When a caller leaving the bus means the setting goes back, and whose
+// requests may change it.
 class TestHelperClients : public QObject
 {
     Q_OBJECT
@@ -11,8 +12,8 @@ private Q_SLOTS:
     void theOwnerLeavingRestoresWhileOthersStay()
     {
         HelperClients clients;
-        clients.admit(QStringLiteral(":1.10"));
-        clients.admit(QStringLiteral(":1.11"));
+        clients.admit(QStringLiteral(":1.10"), 1000);
+        clients.admit(QStringLiteral(":1.11"), 1000);
         clients.takeOwnership(QStringLiteral(":1.10"));
         QVERIFY(clients.leave(QStringLiteral(":1.10")));
         QVERIFY(!clients.owner());
@@ -24,28 +25,48 @@ private Q_SLOTS:
     void anotherClientLeavingKeepsTheOwner()
     {
         HelperClients clients;
-        clients.admit(QStringLiteral(":1.10"));
-        clients.admit(QStringLiteral(":1.11"));
+        clients.admit(QStringLiteral(":1.10"), 1000);
+        clients.admit(QStringLiteral(":1.11"), 1001);
         clients.takeOwnership(QStringLiteral(":1.10"));
         QVERIFY(!clients.leave(QStringLiteral(":1.11")));
-        QCOMPARE(clients.owner(), std::optional<QString>(QStringLiteral(":1.10")));
+        QCOMPARE(clients.owner()->name, QStringLiteral(":1.10"));
     }
 
-    void ownershipMovesToTheLatestThatEnabled()
+    void ownershipStaysWithTheFirstThatEnabled()
     {
         HelperClients clients;
-        clients.admit(QStringLiteral(":1.10"));
-        clients.admit(QStringLiteral(":1.11"));
+        clients.admit(QStringLiteral(":1.10"), 1000);
+        clients.admit(QStringLiteral(":1.11"), 1001);
         clients.takeOwnership(QStringLiteral(":1.10"));
+        // Another user's enable never moves it.
         clients.takeOwnership(QStringLiteral(":1.11"));
-        QVERIFY(!clients.leave(QStringLiteral(":1.10")));
-        QVERIFY(clients.leave(QStringLiteral(":1.11")));
+        QCOMPARE(clients.owner()->uid, uid_t(1000));
+        QVERIFY(clients.ownedByAnotherUser(1001));
+        QVERIFY(!clients.ownedByAnotherUser(1000));
+        QVERIFY(!clients.leave(QStringLiteral(":1.11")));
+        QVERIFY(clients.leave(QStringLiteral(":1.10")));
+        QVERIFY(!clients.ownedByAnotherUser(1001));
+    }
+
+    void aReleasedModeIsNobodysUntilTheNextEnable()
+    {
+        HelperClients clients;
+        clients.admit(QStringLiteral(":1.10"), 1000);
+        clients.admit(QStringLiteral(":1.11"), 1001);
+        clients.takeOwnership(QStringLiteral(":1.10"));
+        clients.release();
+        QVERIFY(!clients.ownedByAnotherUser(1001));
+        clients.takeOwnership(QStringLiteral(":1.11"));
+        QVERIFY(clients.ownedByAnotherUser(1000));
     }
 
     void namesThatNeverWereClientsChangeNothing()
     {
         HelperClients clients;
-        clients.admit(QStringLiteral(":1.10"));
+        clients.admit(QStringLiteral(":1.10"), 1000);
+        // Not a client: cannot own.
+        clients.takeOwnership(QStringLiteral(":1.99"));
+        QVERIFY(!clients.owner());
         clients.takeOwnership(QStringLiteral(":1.10"));
         // A refused caller leaving, or one leaving twice, is not the last client leaving.
         QVERIFY(!clients.leave(QStringLiteral(":1.99")));

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +25,10 @@ class TestWakoraPmset : public QObject
     Q_OBJECT
 
     std::unique_ptr<MockBuses> buses;
+    QTemporaryDir runDirectory; // the writers' lock, instead of /run/wakora
     QString error;
+
+    QString lockPath() const { return runDirectory.filePath(QStringLiteral("wakora/pmset.lock")); }
 
     struct Run {
         int status = -1;
@@ -31,8 +36,10 @@ class TestWakoraPmset : public QObject
         QByteArray err;
     };
 
-    Run run(const QStringList &arguments, const QStringList &prefix = {})
+    Run run(QStringList arguments, const QStringList &prefix = {})
     {
+        if (arguments.contains(QStringLiteral("-a")))
+            arguments = QStringList{ QStringLiteral("--lock-file"), lockPath() } + arguments;
         QProcess process;
         // No desktop: its own idle settings would stand in for logind's (tst_pmsetdesktops).
         QProcessEnvironment environment = buses->environment();
@@ -271,33 +278,34 @@ private Q_SLOTS:
         QCOMPARE(run({ QStringLiteral("-g") }).out.split('\n').value(1), QByteArray(" SleepDisabled 1"));
     }
 
-    void givingBackWithoutAReloadIsUndone_data()
+    void givingBackWithoutAReloadKeepsTheDropInGone_data()
     {
         QTest::addColumn<bool>("withSystemd");
         QTest::addColumn<bool>("withLogind");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("why");
-        QTest::newRow("systemd cannot be asked") << false << true << QByteArray("cannot make logind reload");
-        QTest::newRow("logind does not answer after the signal")
-            << true << false << QByteArray("logind did not answer after the signal to reload");
+        QTest::newRow("systemd cannot be asked") << false << true << 75 << QByteArray("cannot make logind reload");
+        // Nothing to reload: logind reads the folder, without ours, when it starts.
+        QTest::newRow("logind is not running") << true << false << 0 << QByteArray();
     }
 
-    // Removing the drop-in counts only once logind has reread its folder:
-    // until then the drop-in stays as it was, for the helper to try again.
-    void givingBackWithoutAReloadIsUndone()
+    // Giving back only ever removes the drop-in: a reload that cannot be
+    // confirmed is reported (75, for the helper to ask again), and the
+    // drop-in never comes back, where it would outlive its marker.
+    void givingBackWithoutAReloadKeepsTheDropInGone()
     {
         QFETCH(bool, withSystemd);
         QFETCH(bool, withLogind);
+        QFETCH(int, status);
         QFETCH(QByteArray, why);
         if (geteuid() != 0)
             QSKIP("writing needs root; CI runs the tests as root");
         QTemporaryDir configDir;
         QVERIFY(configDir.isValid());
-        // Ours, in effect.
-        const QByteArray ours = "[Login]\nHandleLidSwitch=ignore\nHandleLidSwitchExternalPower=ignore\n"
-                                "HandleLidSwitchDocked=ignore\n";
         QFile file(QDir(configDir.path()).filePath(dropIn));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(ours);
+        file.write(
+            "[Login]\nHandleLidSwitch=ignore\nHandleLidSwitchExternalPower=ignore\nHandleLidSwitchDocked=ignore\n");
         file.close();
         if (withLogind)
             QVERIFY2(startLogindWithLid(allIgnored), qPrintable(error));
@@ -306,10 +314,55 @@ private Q_SLOTS:
 
         const Run result = run({ QStringLiteral("--config-dir"), configDir.path(), QStringLiteral("-a"),
             QStringLiteral("disablesleep"), QStringLiteral("0") });
-        QCOMPARE(result.status, 1);
+        QCOMPARE(result.status, status);
         QVERIFY2(result.err.contains(why), result.err.constData());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), ours);
+        QVERIFY(!file.exists());
+    }
+
+    // One writer at a time: a change waits for the lock another writer
+    // holds, and goes ahead once it is let go.
+    void writersTakeTurns()
+    {
+        if (geteuid() != 0)
+            QSKIP("writing needs root; CI runs the tests as root");
+        QTemporaryDir configDir;
+        QVERIFY(configDir.isValid());
+        QVERIFY2(startLogindWithLid({ QStringLiteral("suspend"), QStringLiteral("suspend"), QStringLiteral("ignore") }),
+            qPrintable(error));
+        QVERIFY2(startSystemd(configDir.path(), true), qPrintable(error));
+        QVERIFY(QDir().mkpath(QFileInfo(lockPath()).path()));
+        const int held = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(held >= 0);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+
+        QProcess writer;
+        writer.setProcessEnvironment(buses->environment());
+        writer.start(pmset,
+            { QStringLiteral("--lock-file"), lockPath(), QStringLiteral("--config-dir"), configDir.path(),
+                QStringLiteral("-a"), QStringLiteral("disablesleep"), QStringLiteral("1") });
+        QVERIFY(writer.waitForStarted());
+        QVERIFY(!writer.waitForFinished(700));
+        QVERIFY(!QFile::exists(QDir(configDir.path()).filePath(dropIn)));
+
+        ::close(held);
+        QVERIFY(writer.waitForFinished(15000));
+        QCOMPARE(writer.exitCode(), 0);
+        QVERIFY(QFile::exists(QDir(configDir.path()).filePath(dropIn)));
+    }
+
+    void anUnsafeLockFolderIsRefused()
+    {
+        if (geteuid() != 0)
+            QSKIP("writing needs root; CI runs the tests as root");
+        QTemporaryDir configDir;
+        QVERIFY(configDir.isValid());
+        QVERIFY(QDir().mkpath(QFileInfo(lockPath()).path()));
+        QVERIFY(QFile::setPermissions(QFileInfo(lockPath()).path(), QFileDevice::Permissions(0x7777)));
+        const Run result = run({ QStringLiteral("--config-dir"), configDir.path(), QStringLiteral("-a"),
+            QStringLiteral("disablesleep"), QStringLiteral("0") });
+        QVERIFY(QFile::setPermissions(QFileInfo(lockPath()).path(), QFileDevice::Permissions(0x7755)));
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains("unsafe lock folder"), result.err.constData());
     }
 
     void aChangeLogindDoesNotTakeUpIsUndone()

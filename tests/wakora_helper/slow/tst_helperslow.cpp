@@ -84,6 +84,34 @@ private Q_SLOTS:
         QCOMPARE(QCoro::waitFor(client.currentState()),
             (ClamshellState{ ClamshellApproval::enabled, ClamshellActivation::ownedByApp }));
     }
+
+    // The helper stays while it has something to give back, and ends once
+    // it has neither a client nor a setting of ours (10 s later): the next
+    // request then starts whatever helper is installed by then.
+    void aHelperEndsOnceIdleAndNotBefore()
+    {
+        std::optional<QDBusConnection> owner = buses->bus(MockBuses::system).newConnection();
+        QDBusConnection other = buses->bus(MockBuses::system).newConnection();
+        QCOMPARE(HelperHarness::request(*owner, QStringLiteral("Enable")).mode, 1);
+        QCOMPARE(HelperHarness::request(other, QStringLiteral("Status")).mode, 1);
+        const QString otherName = other.name();
+        other = QDBusConnection(QString());
+        QDBusConnection::disconnectFromBus(otherName);
+        QVERIFY(!harness->helper->waitForFinished(13000));
+
+        QCOMPARE(HelperHarness::request(*owner, QStringLiteral("Disable")).mode, 0);
+        const QString ownerName = owner->name();
+        owner.reset();
+        QDBusConnection::disconnectFromBus(ownerName);
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(harness->helper->waitForFinished(20000));
+        QCOMPARE(harness->helper->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(harness->helper->exitCode(), 0);
+        QVERIFY2(waited.elapsed() >= 9000, qPrintable(QString::number(waited.elapsed())));
+        QVERIFY(!harness->helperOwnsName());
+        QVERIFY(!harness->markerExists());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHelperSlow)
