@@ -3,7 +3,7 @@
 # The ids of the desktop entries a user sees as applications, for `rule app`:
 # every *.desktop under applications/ of XDG_DATA_HOME, then of each folder
 # of XDG_DATA_DIRS (the first of an id wins, as the desktop reads them),
-# named as the desktop-entry specification names them (sub-folders joined
+# named by their desktop file ids (sub-folders joined
 # by "-", without ".desktop"), without those of another Type, NoDisplay or
 # Hidden. One awk reads the entries of a folder.
 _wakora_desktop_ids()
