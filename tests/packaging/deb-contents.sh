@@ -5,7 +5,7 @@
 #
 #   deb-contents.sh <package folder> <build folder> <source folder> <library folder> <version>
 #
-# The package is made by `cpack` after the build (scripts/test does). When
+# The package is made by scripts/package (scripts/test runs it). When
 # it is missing the test is skipped (exit 77), unless WAKORA_REQUIRE_PACKAGE
 # is set, as scripts/test sets it.
 set -uo pipefail
@@ -25,7 +25,7 @@ fi
 arch=$(dpkg --print-architecture)
 deb=$packages/wakora_${version}_${arch}.deb
 if [ ! -f "$deb" ]; then
-    echo "No package $deb: make it with cpack --config $build/CPackConfig.cmake -B $packages"
+    echo "No package $deb: make it with scripts/package"
     [ -n "${WAKORA_REQUIRE_PACKAGE:-}" ] && exit 1
     exit 77
 fi
@@ -57,8 +57,13 @@ has_dependency() { # name, [with a version]
 }
 check "Depends on dbus (the system bus)" has_dependency dbus
 check "Depends on polkitd" has_dependency polkitd
+# Qt's SVG icon engine, which draws the icons: qt6-svg-plugins from Debian 13
+# on; on Debian 12 libqt6svg6 (6.4), which from 6.5 on no longer carries it.
 svg_icon_engine=$(dpkg-query --search "*/qt6/plugins/iconengines/libqsvgicon.so" | cut -d: -f1)
-check "Depends on $svg_icon_engine, which draws the SVG icons" has_dependency "$svg_icon_engine"
+check "Depends on qt6-svg-plugins or an older libqt6svg6, which draw the SVG icons" \
+    grep -Fq "qt6-svg-plugins | libqt6svg6 (<< 6.5)" <<<"$depends"
+check "this release's package of the SVG icon engine ($svg_icon_engine) is one of them" \
+    grep -Eq "^(qt6-svg-plugins|libqt6svg6)$" <<<"$svg_icon_engine"
 # Versioned library dependencies come only from dpkg-shlibdeps, named as this
 # release names the packages that ship them (libqt6core6 and libicu72 on
 # Debian 12, libqt6core6t64 and libicu76 on Debian 13).

@@ -6,7 +6,7 @@
 #
 #   hardening.sh <package folder> <build folder> <version>
 #
-# Without the package (made by cpack after the build) or hardening-check the
+# Without the package (made by scripts/package) or hardening-check the
 # test is skipped (exit 77), unless WAKORA_REQUIRE_PACKAGE is set, as
 # scripts/test sets it.
 set -uo pipefail
@@ -25,7 +25,7 @@ missing() {
 command -v hardening-check >/dev/null || missing "SKIP: hardening-check (devscripts) is not installed"
 command -v dpkg-deb >/dev/null || missing "SKIP: dpkg-deb is not installed"
 deb=$packages/wakora_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || missing "No package $deb: make it with cpack --config $build/CPackConfig.cmake -B $packages"
+[ -f "$deb" ] || missing "No package $deb: make it with scripts/package"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

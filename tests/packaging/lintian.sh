@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # lintian, Debian's package checker, finds no error and no warning in the
-# package (its informational tags are printed, not counted).
+# package nor in the source package it was built from (its informational
+# tags are printed, not counted).
 #
 #   lintian.sh <package folder> <build folder> <version>
 #
@@ -19,10 +20,12 @@ missing() {
 }
 command -v lintian >/dev/null || missing "SKIP: lintian is not installed"
 deb=$packages/wakora_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || missing "No package $deb: make it with cpack --config $build/CPackConfig.cmake -B $packages"
+[ -f "$deb" ] || missing "No package $deb: make it with scripts/package"
+dsc=$packages/wakora_$version.dsc
+[ -f "$dsc" ] || missing "No source package $dsc: make it with scripts/package"
 
 # lintian says on standard error that it runs as root, as CI does.
-lintian --display-info --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
+lintian --display-info --fail-on error,warning "$dsc" "$deb" 2> >(grep -v 'running with root privileges' >&2)
 status=$?
-[ "$status" -eq 0 ] && echo "lintian: no error and no warning in $(basename "$deb")"
+[ "$status" -eq 0 ] && echo "lintian: no error and no warning in $(basename "$dsc") and $(basename "$deb")"
 exit "$status"

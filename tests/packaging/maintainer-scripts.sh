@@ -3,7 +3,7 @@
 # (WAKORA_ROOT): what prerm gives back and whom it ends, what postinst
 # creates, what a purge removes.
 #
-#   maintainer-scripts.sh <folder with postinst, prerm, postrm>
+#   maintainer-scripts.sh <folder with wakora.postinst, wakora.prerm, wakora.postrm>
 set -uo pipefail
 
 scripts=$1
@@ -60,7 +60,7 @@ status_of() { # pid
 run() { # script, argument...
     local script=$1
     shift
-    WAKORA_ROOT=$root sh "$scripts/$script" "$@" >"$work/output" 2>&1
+    WAKORA_ROOT=$root sh "$scripts/wakora.$script" "$@" >"$work/output" 2>&1
 }
 
 # --- prerm: the lid-closed setting -------------------------------------
