@@ -159,6 +159,8 @@ void FullscreenTrigger::followActiveWindow()
     if (const auto reply = windowProperty(c, m_root, m_atoms.activeWindow, XCB_ATOM_WINDOW);
         reply && xcb_get_property_value_length(reply.get()) >= int(sizeof(xcb_window_t)))
         active = *static_cast<const xcb_window_t *>(xcb_get_property_value(reply.get()));
+    if (active == m_root)
+        active = 0; // "no window", as some window managers say it; the root's selection stays
     if (active != m_activeWindow) {
         if (m_activeWindow != 0)
             selectPropertyChanges(c, m_activeWindow, false);
