@@ -1,10 +1,13 @@
 #include "Triggers.h"
 
+#include "BusyTrigger.h"
+#include "FullscreenTrigger.h"
+
 QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
 {
-    Q_UNUSED(places);
     QList<Trigger *> triggers;
     // Each trigger is added here, in the order the dialog and `wakora rule` show them.
-    Q_UNUSED(parent);
+    triggers.append(new FullscreenTrigger(QProcessEnvironment::systemEnvironment(), parent));
+    triggers.append(new BusyTrigger(places.proc, BusyTrigger::defaultInterval, parent));
     return triggers;
 }
