@@ -1,10 +1,11 @@
 #include "Triggers.h"
 
+#include "ScheduleTrigger.h"
+
 QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
 {
-    Q_UNUSED(places);
     QList<Trigger *> triggers;
     // Each trigger is added here, in the order the dialog and `wakora rule` show them.
-    Q_UNUSED(parent);
+    triggers.append(new ScheduleTrigger(&QDateTime::currentDateTime, { true, places.systemBus }, parent));
     return triggers;
 }
