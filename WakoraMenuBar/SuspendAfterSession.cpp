@@ -62,8 +62,8 @@ void SuspendAfterSession::begin()
                 m_ownersBefore.insert(claim.owner);
         }
     }
-    qCInfo(lcSuspend, "The session is over: suspending in %lld s unless cancelled",
-        qlonglong(std::chrono::duration_cast<std::chrono::seconds>(m_grace.intervalAsDuration()).count()));
+    qCInfo(lcSuspend, "The session is over: suspending in %lld ms unless cancelled",
+        qlonglong(m_grace.intervalAsDuration().count()));
     m_grace.start();
     if (m_notices.warn)
         m_notices.warn(m_grace.intervalAsDuration());

@@ -68,7 +68,9 @@ private Q_SLOTS:
             sessions.get(), ledger.get(), std::move(notices),
             [this]() -> QCoro::Task<std::optional<QString>> {
                 ++suspends;
-                co_return refusal;
+                // A copy: GCC 12 moves from a member named in co_return.
+                const std::optional<QString> answer = refusal;
+                co_return answer;
             },
             grace);
     }
