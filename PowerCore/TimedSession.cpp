@@ -16,7 +16,7 @@ Expected<QDateTime, QString> TimedSession::endAt(const QDateTime &now, const QDa
     return end;
 }
 
-void TimedSession::start(qint64 kinds, qint64 turnedOn, const QDateTime &end)
+void TimedSession::start(qint64 kinds, qint64 turnedOn, const QDateTime &end, bool thenSuspend)
 {
     if (!isRunning()) {
         m_kinds = 0;
@@ -25,6 +25,7 @@ void TimedSession::start(qint64 kinds, qint64 turnedOn, const QDateTime &end)
     m_kinds |= kinds;
     m_turnedOn |= turnedOn;
     m_endsAt = end;
+    m_thenSuspend = thenSuspend;
 }
 
 qint64 TimedSession::remainingSeconds(const QDateTime &now) const
@@ -41,5 +42,6 @@ qint64 TimedSession::stop()
     m_kinds = 0;
     m_turnedOn = 0;
     m_endsAt.reset();
+    m_thenSuspend = false;
     return turnedOn;
 }

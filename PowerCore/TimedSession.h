@@ -9,7 +9,8 @@
 
 // A keep-awake session that ends by itself: which kinds it keeps on, which of
 // them it turned on itself (the ones it turns off again at its end; a kind
-// that was already on stays on) and when it ends. Pure bookkeeping: the agent
+// that was already on stays on), when it ends and whether the machine is
+// put to sleep then (the latest start says so). Pure bookkeeping: the agent
 // does the toggling and owns the clock.
 //
 // Kinds are bit sets as on the bus: bit (1 << raw value) per AssertionKind.
@@ -32,10 +33,13 @@ public:
     qint64 kinds() const { return m_kinds; }
     qint64 turnedOn() const { return m_turnedOn; }
     std::optional<QDateTime> endsAt() const { return m_endsAt; }
+    // Whether the machine is suspended when the time runs out.
+    bool thenSuspend() const { return m_thenSuspend; }
 
     // Starts a session, or moves the end of the running one and adds to it:
-    // what either turned on is turned off at the new end.
-    void start(qint64 kinds, qint64 turnedOn, const QDateTime &end);
+    // what either turned on is turned off at the new end. The latest start
+    // says whether the machine sleeps at the end.
+    void start(qint64 kinds, qint64 turnedOn, const QDateTime &end, bool thenSuspend = false);
     // Seconds left, rounded up, so "1 s left" shows until the very end; 0 once over.
     qint64 remainingSeconds(const QDateTime &now) const;
     bool hasEnded(const QDateTime &now) const { return m_endsAt && now >= *m_endsAt; }
@@ -47,4 +51,5 @@ private:
     qint64 m_kinds = 0;
     qint64 m_turnedOn = 0;
     std::optional<QDateTime> m_endsAt;
+    bool m_thenSuspend = false;
 };

@@ -384,16 +384,24 @@ QCoro::Task<Expected<void, QString>> RemoteMenuBar::change(QString method, QVari
     co_return {};
 }
 
-QCoro::Task<Expected<void, QString>> RemoteMenuBar::startTimedSession(qint64 kinds, qint64 seconds)
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::startTimedSession(qint64 kinds, qint64 seconds, bool thenSuspend)
 {
     QVariantList arguments{ QVariant::fromValue(qlonglong(kinds)), QVariant::fromValue(qlonglong(seconds)) };
-    co_return co_await change(QStringLiteral("StartTimedSession"), arguments);
+    // The plain method stays for agents that know no other.
+    if (!thenSuspend)
+        co_return co_await change(QStringLiteral("StartTimedSession"), arguments);
+    arguments.append(QVariant(true));
+    co_return co_await change(QStringLiteral("StartTimedSessionThen"), arguments);
 }
 
-QCoro::Task<Expected<void, QString>> RemoteMenuBar::startTimedSessionUntil(qint64 kinds, QDateTime end)
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::startTimedSessionUntil(
+    qint64 kinds, QDateTime end, bool thenSuspend)
 {
     QVariantList arguments{ QVariant::fromValue(qlonglong(kinds)), QVariant(double(end.toMSecsSinceEpoch()) / 1000.0) };
-    co_return co_await change(QStringLiteral("StartTimedSessionUntil"), arguments);
+    if (!thenSuspend)
+        co_return co_await change(QStringLiteral("StartTimedSessionUntil"), arguments);
+    arguments.append(QVariant(true));
+    co_return co_await change(QStringLiteral("StartTimedSessionUntilThen"), arguments);
 }
 
 QCoro::Task<Expected<void, QString>> RemoteMenuBar::cancelTimedSession()
@@ -411,6 +419,11 @@ QCoro::Task<Expected<RemoteMenuBar::TimedSessionState, QString>> RemoteMenuBar::
     const double end = reply.value().value(1).toDouble();
     if (state.kinds != 0 && end > 0)
         state.endsAt = QDateTime::fromMSecsSinceEpoch(qint64(end * 1000.0), QTimeZone::utc());
+    if (state.kinds != 0) {
+        // An agent that cannot put the machine to sleep says so by not knowing the method.
+        const auto then = co_await callRaw(QStringLiteral("TimedSessionThenSuspend"), {});
+        state.thenSuspend = then && then.value().value(0).toBool();
+    }
     co_return state;
 }
 

@@ -77,12 +77,15 @@ public:
     // The agent's timed sessions: kinds as a bit set (1 system sleep, 2
     // display sleep). A start turns the kinds on at once; the agent turns
     // off what it turned on when the session ends.
+    // With thenSuspend the agent puts the machine to sleep when the time
+    // runs out, after a minute's warning.
     struct TimedSessionState {
         qint64 kinds = 0; // 0 when no session runs
         std::optional<QDateTime> endsAt;
+        bool thenSuspend = false;
     };
-    QCoro::Task<Expected<void, QString>> startTimedSession(qint64 kinds, qint64 seconds);
-    QCoro::Task<Expected<void, QString>> startTimedSessionUntil(qint64 kinds, QDateTime end);
+    QCoro::Task<Expected<void, QString>> startTimedSession(qint64 kinds, qint64 seconds, bool thenSuspend = false);
+    QCoro::Task<Expected<void, QString>> startTimedSessionUntil(qint64 kinds, QDateTime end, bool thenSuspend = false);
     // Ends the running session now; what it turned on goes off.
     QCoro::Task<Expected<void, QString>> cancelTimedSession();
     QCoro::Task<Expected<TimedSessionState, QString>> timedSession();

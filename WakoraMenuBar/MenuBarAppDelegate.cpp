@@ -22,6 +22,7 @@
 #include "SessionRuleKeeper.h"
 #include "SleepWatcher.h"
 #include "StatusItemController.h"
+#include "SuspendAfterSession.h"
 #include "SysfsThermalZones.h"
 #include "SystemApplicationPresence.h"
 #include "SystemPowerStatus.h"
@@ -123,6 +124,21 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     m_wallClock = std::make_unique<WallClockWatcher>();
     connect(m_wallClock.get(), &WallClockWatcher::clockSet, this, [this] { m_timedSessions->checkEnd(); });
 
+    // A session started "then suspend" puts the machine to sleep a minute
+    // after its end, unless the user says otherwise.
+    SuspendAfterSession::Notices notices;
+    notices.warn
+        = [notifier = m_sessionNotifier.get()](std::chrono::milliseconds grace) { notifier->notifySuspending(grace); };
+    notices.withdraw = [notifier = m_sessionNotifier.get()] { notifier->withdrawSuspending(); };
+    notices.failed
+        = [notifier = m_sessionNotifier.get()](const QString &cause) { notifier->notifySuspendFailed(cause); };
+    m_suspendAfterSession = std::make_unique<SuspendAfterSession>(
+        m_timedSessions.get(), m_ledger.get(), std::move(notices),
+        [bus = m_systemBus] { return SuspendAfterSession::suspendThroughLogind(bus); },
+        m_options.suspendGrace.value_or(SuspendAfterSession::defaultGrace));
+    connect(m_sessionNotifier.get(), &SessionNotifier::suspendCancelled, m_suspendAfterSession.get(),
+        &SuspendAfterSession::cancel);
+
     // One directory of applications serves the recorder and the status reader,
     // which matches the desktops' application ids to processes through it.
     auto applications = std::make_shared<SystemRunningApplications>();
@@ -215,20 +231,20 @@ void MenuBarAppDelegate::offerTimedSessions()
     constexpr qint64 systemSleep = 1;
     StatusItemController::TimerActions actions;
     actions.startFor = [this](qint64 seconds) { reportTimedStart(m_timedSessions->startFor(systemSleep, seconds)); };
-    actions.startTyped = [this](const QString &typed) -> QString {
+    actions.startTyped = [this](const QString &typed, bool thenSuspend) -> QString {
         if (typed.contains(QLatin1Char(':'))) {
             const auto time = SessionLength::parseClockTime(typed);
             if (!time)
                 return time.error();
             const QDateTime end = SessionLength::nextOccurrence(
                 QDateTime::currentDateTime(), time.value(), QTimeZone::systemTimeZone());
-            reportTimedStart(m_timedSessions->startUntil(systemSleep, end));
+            reportTimedStart(m_timedSessions->startUntil(systemSleep, end, thenSuspend));
             return QString();
         }
         const auto seconds = SessionLength::parseDuration(typed);
         if (!seconds)
             return seconds.error();
-        reportTimedStart(m_timedSessions->startFor(systemSleep, seconds.value()));
+        reportTimedStart(m_timedSessions->startFor(systemSleep, seconds.value(), thenSuspend));
         return QString();
     };
     actions.cancel = [this] { m_timedSessions->cancel(); };

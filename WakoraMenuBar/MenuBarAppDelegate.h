@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,7 @@ class RuleStore;
 class MenuBarXPCService;
 class PowerController;
 class SessionNotifier;
+class SuspendAfterSession;
 class SessionRuleKeeper;
 class SleepWatcher;
 class ApplicationSessionWatcher;
@@ -46,6 +48,8 @@ public:
         QString applicationUnits;
         // The root of the thermal zones' tree; empty for /sys/class/thermal.
         QString thermalZones;
+        // How long the warning before a "then suspend" lasts; absent for a minute.
+        std::optional<std::chrono::milliseconds> suspendGrace;
     };
 
     MenuBarAppDelegate(QDBusConnection systemBus, QDBusConnection sessionBus, ProgramLocations locations,
@@ -97,6 +101,7 @@ private:
     std::unique_ptr<WallClockWatcher> m_wallClock;
     std::unique_ptr<TimedSessionController> m_timedSessions;
     std::unique_ptr<SessionNotifier> m_sessionNotifier;
+    std::unique_ptr<SuspendAfterSession> m_suspendAfterSession;
     std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;
     std::unique_ptr<ApplicationSessionWatcher> m_applicationWatcher;
     std::unique_ptr<ClamshellController> m_clamshell;

@@ -313,20 +313,26 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         if (const auto broken = m_rules->brokenRule())
             co_return message.createReply(QVariantList{ optionalText(broken) });
     }
-    if (member == u"StartTimedSession") {
+    if (member == u"TimedSessionThenSuspend") {
+        const TimedSession &session = sessions->session();
+        co_return message.createReply(QVariantList{ QVariant(session.isRunning() && session.thenSuspend()) });
+    }
+    if (member == u"StartTimedSession" || member == u"StartTimedSessionThen") {
         const qint64 kinds = arguments.at(0).toLongLong();
         const qint64 seconds = arguments.at(1).toLongLong();
-        const auto failure = co_await sessions->startFor(kinds, seconds);
+        const bool thenSuspend = arguments.value(2).toBool();
+        const auto failure = co_await sessions->startFor(kinds, seconds, thenSuspend);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
-    if (member == u"StartTimedSessionUntil") {
+    if (member == u"StartTimedSessionUntil" || member == u"StartTimedSessionUntilThen") {
         const qint64 kinds = arguments.at(0).toLongLong();
         const double until = arguments.at(1).toDouble();
+        const bool thenSuspend = arguments.value(2).toBool();
         // NaN and infinities make no moment; the range check refuses them with the rest.
         const QDateTime end = std::isfinite(until) && std::abs(until) < 1e12
             ? QDateTime::fromMSecsSinceEpoch(qint64(until * 1000.0), QTimeZone::utc())
             : QDateTime();
-        const auto failure = co_await sessions->startUntil(kinds, end);
+        const auto failure = co_await sessions->startUntil(kinds, end, thenSuspend);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"Rules") {

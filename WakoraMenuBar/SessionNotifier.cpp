@@ -14,6 +14,7 @@ namespace {
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString extendAction = QStringLiteral("extend");
+const QString cancelSuspendAction = QStringLiteral("cancel-suspend");
 
 // A server that is slow to answer must not hold the notice up for long.
 constexpr int callTimeout = 5'000;
@@ -51,7 +52,41 @@ QCoro::Task<bool> SessionNotifier::notifyLidGivenBack(QString reason)
     co_return co_await show(summary, reason, 0);
 }
 
-QCoro::Task<bool> SessionNotifier::show(QString summary, QString body, qint64 extendKinds)
+QCoro::Task<bool> SessionNotifier::notifySuspending(std::chrono::milliseconds grace)
+{
+    const qint64 seconds = std::chrono::duration_cast<std::chrono::seconds>(grace).count();
+    const QString wait = seconds >= 60 && seconds % 60 == 0
+        ? QCoreApplication::translate("WakoraMenuBar", "%1분").arg(seconds / 60)
+        : QCoreApplication::translate("WakoraMenuBar", "%1초").arg(seconds);
+    const QString summary = QCoreApplication::translate("WakoraMenuBar", "곧 잠자기 모드로 전환합니다");
+    const QString body = QCoreApplication::translate("WakoraMenuBar",
+        "잠자기 방지 시간이 끝났습니다. %1 뒤 컴퓨터가 잠자기 모드로 "
+        "전환됩니다. 계속 깨워 두려면 취소하세요.")
+                             .arg(wait);
+    m_suspendingWithdrawn = false;
+    co_return co_await show(summary, body, 0, true);
+}
+
+void SessionNotifier::withdrawSuspending()
+{
+    if (!m_suspending) {
+        // The server has not answered yet: show() takes it down when it does.
+        m_suspendingWithdrawn = true;
+        return;
+    }
+    QDBusMessage close = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("CloseNotification"));
+    close << *m_suspending;
+    m_bus.send(close);
+    m_suspending.reset();
+}
+
+QCoro::Task<bool> SessionNotifier::notifySuspendFailed(QString cause)
+{
+    const QString summary = QCoreApplication::translate("WakoraMenuBar", "잠자기 모드로 전환하지 못했습니다");
+    co_return co_await show(summary, cause, 0);
+}
+
+QCoro::Task<bool> SessionNotifier::show(QString summary, QString body, qint64 extendKinds, bool offersCancel)
 {
     QPointer<SessionNotifier> self(this);
     const QDBusConnection bus = m_bus;
@@ -66,13 +101,15 @@ QCoro::Task<bool> SessionNotifier::show(QString summary, QString body, qint64 ex
         qCDebug(lcNotifier, "No notice shown: %s", qUtf8Printable(capabilities.errorMessage()));
         co_return false;
     }
-    const bool offersActions
-        = extendKinds != 0 && capabilities.arguments().value(0).toStringList().contains(QStringLiteral("actions"));
+    const bool serverActions = capabilities.arguments().value(0).toStringList().contains(QStringLiteral("actions"));
+    const bool offersActions = extendKinds != 0 && serverActions;
 
     // Named values, not braced temporaries: GCC 12 mishandles those in a coroutine.
     QStringList actions;
     if (offersActions)
         actions << extendAction << QCoreApplication::translate("WakoraMenuBar", "1시간 연장");
+    if (offersCancel && serverActions)
+        actions << cancelSuspendAction << QCoreApplication::translate("WakoraMenuBar", "취소");
     const QVariantMap hints;
     QDBusMessage notify = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
     notify << QStringLiteral("Wakora") << quint32(0) << QStringLiteral("com.quorvel.WakoraApp") << summary << body
@@ -88,6 +125,11 @@ QCoro::Task<bool> SessionNotifier::show(QString summary, QString body, qint64 ex
     m_server = shown.service();
     if (offersActions)
         m_shown.insert(shown.arguments().first().toUInt(), extendKinds);
+    if (offersCancel) {
+        m_suspending = shown.arguments().first().toUInt();
+        if (m_suspendingWithdrawn)
+            withdrawSuspending();
+    }
     co_return true;
 }
 
@@ -97,6 +139,11 @@ void SessionNotifier::actionInvoked(const QDBusMessage &message)
     if (message.service() != m_server || arguments.size() != 2)
         return;
     const quint32 id = arguments.at(0).toUInt();
+    if (arguments.at(1).toString() == cancelSuspendAction && m_suspending == id) {
+        m_suspending.reset();
+        Q_EMIT suspendCancelled();
+        return;
+    }
     if (arguments.at(1).toString() != extendAction || !m_shown.contains(id))
         return;
     const qint64 kinds = m_shown.take(id);
@@ -111,6 +158,11 @@ void SessionNotifier::actionInvoked(const QDBusMessage &message)
 
 void SessionNotifier::notificationClosed(const QDBusMessage &message)
 {
-    if (message.service() == m_server && !message.arguments().isEmpty())
-        m_shown.remove(message.arguments().first().toUInt());
+    if (message.service() != m_server || message.arguments().isEmpty())
+        return;
+    const quint32 id = message.arguments().first().toUInt();
+    m_shown.remove(id);
+    // Dismissed without a choice: the suspend goes on, as the warning said.
+    if (m_suspending == id)
+        m_suspending.reset();
 }

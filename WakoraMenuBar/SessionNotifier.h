@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QPointer>
 
+#include <chrono>
+#include <optional>
+
 class TimedSessionController;
 
 // Tells the user, through the desktop's notification server
@@ -32,6 +35,16 @@ public:
     QCoro::Task<bool> notifyRuleBroken(QString reason);
     // Shows the notice that a guard gave the lid-closed mode back, and why.
     QCoro::Task<bool> notifyLidGivenBack(QString reason);
+    // Warns that the machine is put to sleep after the grace, with an
+    // action "취소" (suspendCancelled); withdrawSuspending() takes it down.
+    QCoro::Task<bool> notifySuspending(std::chrono::milliseconds grace);
+    void withdrawSuspending();
+    // Says why the machine could not be put to sleep.
+    QCoro::Task<bool> notifySuspendFailed(QString cause);
+
+Q_SIGNALS:
+    // The user chose "취소" on the warning.
+    void suspendCancelled();
 
 private Q_SLOTS:
     void actionInvoked(const QDBusMessage &message);
@@ -39,7 +52,7 @@ private Q_SLOTS:
 
 private:
     // extendKinds: the kinds the action turns back on; none offers no action.
-    QCoro::Task<bool> show(QString summary, QString body, qint64 extendKinds);
+    QCoro::Task<bool> show(QString summary, QString body, qint64 extendKinds, bool offersCancel = false);
 
     QPointer<TimedSessionController> m_sessions;
     QDBusConnection m_bus;
@@ -47,4 +60,8 @@ private:
     QHash<quint32, qint64> m_shown;
     // The server that showed them; only it may report an action.
     QString m_server;
+    // The warning before a suspend, while it is on screen.
+    std::optional<quint32> m_suspending;
+    // Withdrawn before the server said which notice it showed.
+    bool m_suspendingWithdrawn = false;
 };

@@ -38,7 +38,7 @@ TimedSessionController::TimedSessionController(KeepAwakeLedger *ledger, Clock no
     connect(ledger, &KeepAwakeLedger::claimCut, this, &TimedSessionController::claimCut);
 }
 
-QCoro::Task<std::optional<QString>> TimedSessionController::startFor(qint64 kinds, qint64 seconds)
+QCoro::Task<std::optional<QString>> TimedSessionController::startFor(qint64 kinds, qint64 seconds, bool thenSuspend)
 {
     if (!TimedSession::isValidKinds(kinds))
         co_return TimedSession::invalidKinds();
@@ -47,21 +47,21 @@ QCoro::Task<std::optional<QString>> TimedSessionController::startFor(qint64 kind
         co_return end.error();
     // The length counts from the request, however long the claim takes.
     const std::chrono::milliseconds deadline = m_elapsed() + std::chrono::seconds(seconds);
-    co_return co_await start(kinds, end.value(), deadline);
+    co_return co_await start(kinds, end.value(), deadline, thenSuspend);
 }
 
-QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 kinds, QDateTime end)
+QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 kinds, QDateTime end, bool thenSuspend)
 {
     if (!TimedSession::isValidKinds(kinds))
         co_return TimedSession::invalidKinds();
     const auto checked = TimedSession::endAt(m_now(), end);
     if (!checked)
         co_return checked.error();
-    co_return co_await start(kinds, checked.value(), std::nullopt);
+    co_return co_await start(kinds, checked.value(), std::nullopt, thenSuspend);
 }
 
 QCoro::Task<std::optional<QString>> TimedSessionController::start(
-    qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline)
+    qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline, bool thenSuspend)
 {
     QPointer<TimedSessionController> self(this);
     const TurnQueue::Turn turn = co_await m_turns.next();
@@ -77,9 +77,10 @@ QCoro::Task<std::optional<QString>> TimedSessionController::start(
         co_return endingText();
     if (failure)
         co_return failure;
-    m_session.start(kinds, kinds, end);
+    m_session.start(kinds, kinds, end, thenSuspend);
     m_deadline = deadline;
-    qCInfo(lcTimedSession, "Kinds %lld on until %s", kinds, qUtf8Printable(end.toString(Qt::ISODate)));
+    qCInfo(lcTimedSession, "Kinds %lld on until %s%s", kinds, qUtf8Printable(end.toString(Qt::ISODate)),
+        thenSuspend ? ", then suspend" : "");
     arm();
     Q_EMIT didChange();
     co_return std::nullopt;
@@ -96,7 +97,7 @@ QCoro::Task<> TimedSessionController::checkEnd()
         const QDateTime end = m_now().addMSecs(left->count());
         const bool moved = std::abs(end.msecsTo(*m_session.endsAt())) >= 1000;
         if (moved) {
-            m_session.start(m_session.kinds(), m_session.kinds(), end);
+            m_session.start(m_session.kinds(), m_session.kinds(), end, m_session.thenSuspend());
             if (m_ledger)
                 m_ledger->describe(Claim::timerOwner(), { end, QString(), false });
         }
@@ -128,6 +129,7 @@ QCoro::Task<> TimedSessionController::end(bool announce)
     m_timer.stop();
     m_deadline.reset();
     const qint64 kinds = m_session.kinds();
+    const bool thenSuspend = m_session.thenSuspend();
     m_session.stop();
     const QString owner = Claim::timerOwner();
     if (const QPointer<KeepAwakeLedger> ledger = m_ledger)
@@ -135,7 +137,9 @@ QCoro::Task<> TimedSessionController::end(bool announce)
     if (!self)
         co_return;
     Q_EMIT didChange();
-    if (announce)
+    if (announce && thenSuspend)
+        Q_EMIT suspendDue(kinds);
+    else if (announce)
         Q_EMIT sessionEnded(kinds);
 }
 
@@ -146,8 +150,10 @@ void TimedSessionController::claimCut(const QString &owner, qint64 kinds)
     const qint64 left = m_session.kinds() & ~kinds;
     if (left != 0) {
         // The switch took one kind; the session goes on with the other.
+        const bool thenSuspend = m_session.thenSuspend();
+        const QDateTime end = m_session.endsAt().value_or(m_now());
         m_session.stop();
-        m_session.start(left, left, m_session.endsAt().value_or(m_now()));
+        m_session.start(left, left, end, thenSuspend);
         Q_EMIT didChange();
         return;
     }

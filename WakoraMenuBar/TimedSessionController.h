@@ -46,8 +46,10 @@ public:
     // Claims the kinds (a bit set) until the end; absent on success, else
     // the text the requester is shown. When a kind cannot be held, nothing
     // of the request stays and the running session, if any, is as it was.
-    QCoro::Task<std::optional<QString>> startFor(qint64 kinds, qint64 seconds);
-    QCoro::Task<std::optional<QString>> startUntil(qint64 kinds, QDateTime end);
+    // With thenSuspend the machine is put to sleep when the time runs out
+    // (suspendDue); the latest start says which.
+    QCoro::Task<std::optional<QString>> startFor(qint64 kinds, qint64 seconds, bool thenSuspend = false);
+    QCoro::Task<std::optional<QString>> startUntil(qint64 kinds, QDateTime end, bool thenSuspend = false);
     // Ends the running session now, without a notice.
     QCoro::Task<> cancel();
     // Ends the session once its time has come. The timer runs it; tests run
@@ -59,10 +61,13 @@ Q_SIGNALS:
     void didChange();
     // The session's time ran out; kinds is what it covered.
     void sessionEnded(qint64 kinds);
+    // The time of a session started "then suspend" ran out (instead of
+    // sessionEnded); a cancel or the switch ending it says nothing.
+    void suspendDue(qint64 kinds);
 
 private:
     QCoro::Task<std::optional<QString>> start(
-        qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline);
+        qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline, bool thenSuspend);
     // Time left of a length; absent for a clock time.
     std::optional<std::chrono::milliseconds> lengthLeft() const;
     // Ends the session and withdraws its claim.

@@ -2,6 +2,7 @@
 
 #include "BusyTrigger.h"
 #include "FullscreenTrigger.h"
+#include "ScheduleTrigger.h"
 
 QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
 {
@@ -9,5 +10,6 @@ QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
     // Each trigger is added here, in the order the dialog and `wakora rule` show them.
     triggers.append(new FullscreenTrigger(QProcessEnvironment::systemEnvironment(), parent));
     triggers.append(new BusyTrigger(places.proc, BusyTrigger::defaultInterval, parent));
+    triggers.append(new ScheduleTrigger(&QDateTime::currentDateTime, { true, places.systemBus }, parent));
     return triggers;
 }

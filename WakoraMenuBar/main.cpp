@@ -44,6 +44,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Read the thermal zones under this directory instead of /sys/class/thermal (tests)."),
         QStringLiteral("directory"));
     parser.addOption(thermal);
+    const QCommandLineOption suspendGrace(QStringLiteral("suspend-grace"),
+        QStringLiteral("Warn this many seconds before a timed session's suspend instead of 60 (tests)."),
+        QStringLiteral("seconds"));
+    parser.addOption(suspendGrace);
     parser.process(application);
 
     QDBusConnection sessionBus = QDBusConnection::sessionBus();
@@ -59,8 +63,10 @@ int main(int argc, char *argv[])
     }
 
     MenuBarAppDelegate delegate(QDBusConnection::systemBus(), sessionBus, ProgramLocations::ofThisProgram(),
-        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units),
-            parser.value(thermal) });
+        { parser.values(admit), LoginLaunchPolicy::graceSeconds, !headless, parser.value(units), parser.value(thermal),
+            parser.isSet(suspendGrace)
+                ? std::optional(std::chrono::milliseconds(qint64(parser.value(suspendGrace).toDouble() * 1000)))
+                : std::nullopt });
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
     UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });

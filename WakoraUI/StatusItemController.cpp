@@ -9,13 +9,18 @@
 #include "InterfaceLocale.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QInputDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QVBoxLayout>
 
 Q_LOGGING_CATEGORY(lcStatusItem, "com.quorvel.WakoraApp.StatusItem")
 
@@ -347,15 +352,29 @@ void StatusItemController::setTimerActions(TimerActions actions)
 void StatusItemController::askForLength()
 {
     // Not modal: the agent goes on serving while the dialog is open.
-    auto *dialog = new QInputDialog;
+    auto *dialog = new QDialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(QStringLiteral("timer.dialog"));
     dialog->setWindowTitle(tr("시간 지정"));
-    dialog->setLabelText(tr("얼마 동안, 또는 몇 시까지 깨워 둘까요? (예: 90m, 1h30m, 18:30)"));
-    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString &text) {
+    auto *layout = new QVBoxLayout(dialog);
+    auto *label = new QLabel(tr("얼마 동안, 또는 몇 시까지 깨워 둘까요? (예: 90m, 1h30m, 18:30)"), dialog);
+    auto *typed = new QLineEdit(dialog);
+    typed->setObjectName(QStringLiteral("timer.dialog.length"));
+    label->setBuddy(typed);
+    auto *thenSuspend = new QCheckBox(tr("끝나면 잠자기"), dialog);
+    thenSuspend->setObjectName(QStringLiteral("timer.dialog.thenSuspend"));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    layout->addWidget(label);
+    layout->addWidget(typed);
+    layout->addWidget(thenSuspend);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this, typed, thenSuspend] {
         if (!m_timer.startTyped)
             return;
-        if (const QString error = m_timer.startTyped(text.trimmed()); !error.isEmpty()) {
+        if (const QString error = m_timer.startTyped(typed->text().trimmed(), thenSuspend->isChecked());
+            !error.isEmpty()) {
             auto *box = new QMessageBox(QMessageBox::Warning, tr("시간 지정"), error);
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->open();

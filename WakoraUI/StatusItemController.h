@@ -32,9 +32,10 @@ public:
     // (the agent): keep the system awake for a while or until a clock time.
     struct TimerActions {
         std::function<void(qint64 seconds)> startFor;
-        // A length ("90m", "1h30m") or a clock time ("18:30") as typed;
-        // answers the error to show, empty when the session started.
-        std::function<QString(const QString &typed)> startTyped;
+        // A length ("90m", "1h30m") or a clock time ("18:30") as typed,
+        // and whether the machine is put to sleep at the end; answers the
+        // error to show, empty when the session started.
+        std::function<QString(const QString &typed, bool thenSuspend)> startTyped;
         std::function<void()> cancel;
         std::function<std::optional<QDateTime>()> endsAt;
     };

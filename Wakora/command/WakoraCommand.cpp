@@ -83,8 +83,15 @@ QJsonArray kindNames(qint64 kinds)
     return names;
 }
 
+// Said after a timed session's end when the machine sleeps then.
+QString thenSuspendText(bool thenSuspend)
+{
+    return thenSuspend ? QStringLiteral(", 끝나면 잠자기") : QString();
+}
+
 const char usageText[]
-    = "사용법: wakora status [--json] | on [--display] [--for 길이 | --until 시각] | off [--display]\n"
+    = "사용법: wakora status [--json] | on [--display] [--for 길이 | --until 시각 [--then-suspend]]\n"
+      "        | off [--display]\n"
       "        | toggle [--display] | lid [on|off] | lid guard [power on|off | bag 분|off | thermal on|off]\n"
       "        | usage [--json]\n"
       "        | hold [--display] -- COMMAND [ARGUMENT...]\n"
@@ -185,6 +192,7 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
 
     if (verb == u"on") {
         bool display = false;
+        bool thenSuspend = false;
         std::optional<qint64> seconds;
         std::optional<QTime> until;
         while (!arguments.isEmpty()) {
@@ -198,6 +206,10 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
             }
             if (option == u"--display" && !hasValue) {
                 display = true;
+                continue;
+            }
+            if (option == u"--then-suspend" && !hasValue) {
+                thenSuspend = true;
                 continue;
             }
             if (option != u"--for" && option != u"--until") {
@@ -232,14 +244,20 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
                 until = parsed.value();
             }
         }
+        // Only a session that ends can end in sleep.
+        if (thenSuspend && !seconds && !until) {
+            complain(QStringLiteral("--then-suspend는 --for나 --until과 함께 씁니다.\n%1")
+                         .arg(QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
         if (!hasSessionBus())
             co_return noSessionBus;
         if (seconds)
-            co_return co_await startTimed(display, seconds, std::nullopt);
+            co_return co_await startTimed(display, seconds, std::nullopt, thenSuspend);
         if (until) {
             const QDateTime end
                 = SessionLength::nextOccurrence(QDateTime::currentDateTimeUtc(), *until, QTimeZone::systemTimeZone());
-            co_return co_await startTimed(display, std::nullopt, end);
+            co_return co_await startTimed(display, std::nullopt, end, thenSuspend);
         }
         co_return co_await switchKinds(true, display);
     }
@@ -385,7 +403,8 @@ QCoro::Task<int> WakoraCommand::status(bool json)
             if (session.value().kinds & assertionBit(AssertionKind::displaySleep))
                 kinds.append(QStringLiteral("displaySleep"));
             timed = QJsonObject{ { QStringLiteral("kinds"), kinds },
-                { QStringLiteral("endsAt"), referenceSeconds(endsAt) }, { QStringLiteral("remainingSeconds"), left } };
+                { QStringLiteral("endsAt"), referenceSeconds(endsAt) }, { QStringLiteral("remainingSeconds"), left },
+                { QStringLiteral("thenSuspend"), session.value().thenSuspend } };
         }
         QJsonArray why;
         for (const Claim &claim : claims) {
@@ -442,7 +461,9 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         say(QStringLiteral("켜진 시각: %1 (%2)").arg(since->toLocalTime().toString(Qt::ISODate), duration(elapsed)));
     }
     if (endsAt)
-        say(QStringLiteral("끝나는 시각: %1 (%2)").arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left)));
+        say(QStringLiteral("끝나는 시각: %1 (%2)%3")
+                .arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left),
+                    thenSuspendText(session.value().thenSuspend)));
     say(ruleLines(rules.value(), watched.value()));
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(LidCommand::modeText(m_remote->clamshellMode())));
     for (const QString &line : LidCommand::guardLines(lidGuards.value()))
@@ -528,7 +549,8 @@ QCoro::Task<int> WakoraCommand::rule(
     co_return success;
 }
 
-QCoro::Task<int> WakoraCommand::startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end)
+QCoro::Task<int> WakoraCommand::startTimed(
+    bool display, std::optional<qint64> seconds, std::optional<QDateTime> end, bool thenSuspend)
 {
     if (!co_await reachAgent())
         co_return failure;
@@ -536,9 +558,9 @@ QCoro::Task<int> WakoraCommand::startTimed(bool display, std::optional<qint64> s
         = assertionBit(AssertionKind::systemSleep) | (display ? assertionBit(AssertionKind::displaySleep) : qint64(0));
     Expected<void, QString> started;
     if (seconds)
-        started = co_await m_remote->startTimedSession(kinds, *seconds);
+        started = co_await m_remote->startTimedSession(kinds, *seconds, thenSuspend);
     else
-        started = co_await m_remote->startTimedSessionUntil(kinds, *end);
+        started = co_await m_remote->startTimedSessionUntil(kinds, *end, thenSuspend);
     if (!started) {
         complain(QStringLiteral("설정을 변경하지 못했습니다. (%1)").arg(started.error()));
         co_return failure;
@@ -546,9 +568,10 @@ QCoro::Task<int> WakoraCommand::startTimed(bool display, std::optional<qint64> s
     const auto session = co_await m_remote->timedSession();
     if (session && session.value().endsAt) {
         const QDateTime endsAt = *session.value().endsAt;
-        say(QStringLiteral("잠자기 방지: 켜짐, %1까지 (%2)")
+        say(QStringLiteral("잠자기 방지: 켜짐, %1까지 (%2)%3")
                 .arg(endsAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                    remaining(std::max<qint64>(QDateTime::currentDateTimeUtc().secsTo(endsAt), 0))));
+                    remaining(std::max<qint64>(QDateTime::currentDateTimeUtc().secsTo(endsAt), 0)),
+                    thenSuspendText(session.value().thenSuspend)));
     }
     co_return success;
 }

@@ -20,9 +20,10 @@ class RemoteMenuBar;
 //   wakora status [--json]   held kinds, since when, the timed session's
 //                            remaining time, lid-closed mode, agent pid,
 //                            and who else keeps the machine awake
-//   wakora on [--display] [--for LENGTH | --until HH:MM]
+//   wakora on [--display] [--for LENGTH | --until HH:MM [--then-suspend]]
 //                            keep the system (and the display) awake, for a
-//                            while (90m, 2h, 1h30m) or until a clock time
+//                            while (90m, 2h, 1h30m) or until a clock time,
+//                            and then (--then-suspend) put the machine to sleep
 //   wakora off [--display]   let the system (and the display) sleep again
 //   wakora toggle [--display]
 //                            switch system sleep (and the display) over
@@ -61,8 +62,9 @@ private:
     // No change shows the rules; otherwise one of them changes.
     QCoro::Task<int> rule(std::optional<bool> onlyOnAC, std::optional<int> batteryFloor,
         std::optional<QString> application, bool display);
-    // A timed session: seconds from now, or an end.
-    QCoro::Task<int> startTimed(bool display, std::optional<qint64> seconds, std::optional<QDateTime> end);
+    // A timed session: seconds from now, or an end; and whether the machine sleeps then.
+    QCoro::Task<int> startTimed(
+        bool display, std::optional<qint64> seconds, std::optional<QDateTime> end, bool thenSuspend);
     QCoro::Task<int> usage(bool json);
     QCoro::Task<int> hold(bool display, QStringList command);
     // Starts the agent when nobody owns its name: through the bus's

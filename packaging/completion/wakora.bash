@@ -67,10 +67,11 @@ _wakora()
             return
             ;;
         esac
-        local options="--display --for --until" word
+        local options="--display --for --until --then-suspend" word
         for word in "${words[@]:2:cword-2}"; do
             case $word in
             --display) options=${options/--display/} ;;
+            --then-suspend) options=${options/--then-suspend/} ;;
             --for* | --until*) options=${options/--for/} options=${options/--until/} ;;
             esac
         done

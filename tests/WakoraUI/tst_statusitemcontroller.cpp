@@ -4,7 +4,12 @@
 #include "ScriptedClamshellService.h"
 #include "StatusItemController.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -108,10 +113,12 @@ private Q_SLOTS:
         std::optional<QDateTime> end;
         QList<qint64> started;
         QStringList typed;
+        QList<bool> thenSuspends;
         int cancels = 0;
         controller->setTimerActions({ [&](qint64 seconds) { started.append(seconds); },
-            [&](const QString &text) {
+            [&](const QString &text, bool thenSuspend) {
                 typed.append(text);
+                thenSuspends.append(thenSuspend);
                 return QString();
             },
             [&] { ++cancels; }, [&] { return end; } });
@@ -136,6 +143,30 @@ private Q_SLOTS:
         timer->findChild<QAction *>(QStringLiteral("menu.timer.7200"))->trigger();
         timer->findChild<QAction *>(QStringLiteral("menu.timer.900"))->trigger();
         QCOMPARE(started, (QList<qint64>{ 7200, 900 }));
+
+        // The custom length, with and without "끝나면 잠자기" (off at first).
+        for (const bool thenSuspend : { false, true }) {
+            timer->findChild<QAction *>(QStringLiteral("menu.timer.typed"))->trigger();
+            const auto shown = [] {
+                for (QWidget *widget : QApplication::topLevelWidgets())
+                    if (widget->objectName() == u"timer.dialog" && widget->isVisible())
+                        return qobject_cast<QDialog *>(widget);
+                return static_cast<QDialog *>(nullptr);
+            };
+            QTRY_VERIFY(shown());
+            QPointer<QDialog> dialog = shown();
+            auto *length = dialog->findChild<QLineEdit *>(QStringLiteral("timer.dialog.length"));
+            auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("timer.dialog.thenSuspend"));
+            QVERIFY(length && box);
+            QCOMPARE(box->text(), QStringLiteral("끝나면 잠자기"));
+            QVERIFY(!box->isChecked());
+            length->setText(QStringLiteral(" 1h30m "));
+            box->setChecked(thenSuspend);
+            dialog->accept();
+            QTRY_VERIFY(!dialog); // closed and deleted
+        }
+        QCOMPARE(typed, (QStringList{ QStringLiteral("1h30m"), QStringLiteral("1h30m") }));
+        QCOMPARE(thenSuspends, (QList<bool>{ false, true }));
 
         // A session running: its time left in the menu and the tooltip.
         menu->findChild<QAction *>(QStringLiteral("menu.systemSleep"))->trigger();

@@ -97,6 +97,36 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(touched));
     }
 
+    void thenSuspendGoesWithALengthOrAnEnd_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        // Parsed, the command goes on to look for the bus (4); refused, it stops at the words (2).
+        QTest::newRow("after --for") << QStringList{ QStringLiteral("on"), QStringLiteral("--for"),
+            QStringLiteral("2h"), QStringLiteral("--then-suspend") }
+                                     << 4;
+        QTest::newRow("before --until, with --display") << QStringList{ QStringLiteral("on"),
+            QStringLiteral("--then-suspend"), QStringLiteral("--display"), QStringLiteral("--until=18:30") }
+                                                        << 4;
+        QTest::newRow("alone") << QStringList{ QStringLiteral("on"), QStringLiteral("--then-suspend") } << 2;
+        QTest::newRow("with a value") << QStringList{ QStringLiteral("on"), QStringLiteral("--for"),
+            QStringLiteral("2h"), QStringLiteral("--then-suspend=yes") }
+                                      << 2;
+        QTest::newRow("on another verb") << QStringList{ QStringLiteral("off"), QStringLiteral("--then-suspend") } << 2;
+    }
+
+    void thenSuspendGoesWithALengthOrAnEnd()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        const Run result = run(withoutBus(true), arguments);
+        QCOMPARE(result.status, status);
+        if (status == 2) {
+            QVERIFY2(result.err.contains("--then-suspend"), result.err.constData());
+            QVERIFY2(result.err.contains("사용법: wakora"), result.err.constData());
+        }
+    }
+
     void badArgumentsStillSayHowToUseIt()
     {
         const Run result = run(withoutBus(true), { QStringLiteral("lid"), QStringLiteral("sideways") });

@@ -18,6 +18,15 @@ class TestTimedSessions : public QObject
 
     std::unique_ptr<AgentHarness> harness;
     QString error;
+    static constexpr int suspendGrace = 2; // seconds
+
+    DBusMock *startNotifications()
+    {
+        return harness->buses.startTemplate(MockBuses::session, QStringLiteral("notification_daemon"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"), &error,
+            QStringLiteral("{\"capabilities\": \"body actions\"}"));
+    }
+    qsizetype suspends() { return harness->logind->callsOf(QStringLiteral("Suspend")).size(); }
 
     static QStringList words(std::initializer_list<const char *> items)
     {
@@ -57,6 +66,8 @@ private Q_SLOTS:
     {
         harness = std::make_unique<AgentHarness>();
         WAKORA_START_OR_SKIP(harness->start());
+        // The warning before a "then suspend" lasts this long instead of a minute.
+        harness->agentArguments = QStringList{ QStringLiteral("--suspend-grace"), QString::number(suspendGrace) };
         QVERIFY2(harness->startAgent(&error), qPrintable(error));
     }
 
@@ -320,6 +331,73 @@ private Q_SLOTS:
                 QVariant::fromValue(foreign) });
         QTest::qWait(300);
         QVERIFY(harness->inhibitors().isEmpty());
+    }
+
+    // logind is python-dbusmock's: a real one cannot run on a private bus,
+    // and would put this machine to sleep.
+    void thenSuspendWarnsAndSuspendsThroughLogind()
+    {
+        DBusMock *notifications = startNotifications();
+        QVERIFY2(notifications, qPrintable(error));
+        QByteArray output;
+        QCOMPARE(harness->wakora(words({ "on", "--for", "2s", "--then-suspend" }), &output), 0);
+        QVERIFY2(output.contains("끝나면 잠자기"), output.constData());
+
+        QTRY_COMPARE_WITH_TIMEOUT(notifications->callsOf(QStringLiteral("Notify")).size(), 1, 6000);
+        const QVariantList notice = notifications->callsOf(QStringLiteral("Notify")).first();
+        QCOMPARE(notice.value(3).toString(), QStringLiteral("곧 잠자기 모드로 전환합니다"));
+        QVERIFY2(
+            notice.value(4).toString().contains(QStringLiteral("취소")), qUtf8Printable(notice.value(4).toString()));
+        QCOMPARE(
+            notice.value(5).toStringList(), (QStringList{ QStringLiteral("cancel-suspend"), QStringLiteral("취소") }));
+        QVERIFY(harness->inhibitors().isEmpty());
+        QCOMPARE(suspends(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(suspends(), 1, 3000 * suspendGrace);
+        QCOMPARE(harness->logind->callsOf(QStringLiteral("Suspend")).first(), QVariantList{ QVariant(false) });
+        // The warning is taken down, and no notice of a plain end came.
+        QTRY_COMPARE(notifications->callsOf(QStringLiteral("CloseNotification")).size(), 1);
+        QCOMPARE(notifications->callsOf(QStringLiteral("Notify")).size(), 1);
+    }
+
+    void theWarningsCancelKeepsTheMachineAwake()
+    {
+        DBusMock *notifications = startNotifications();
+        QVERIFY2(notifications, qPrintable(error));
+        QCOMPARE(harness->wakora(words({ "on", "--for", "1s", "--then-suspend" })), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications->callsOf(QStringLiteral("Notify")).size(), 1, 5000);
+        // The mock numbers its notices from 1.
+        const QVariantList chosen{ QVariant::fromValue(quint32(1)), QStringLiteral("cancel-suspend") };
+        QCOMPARE(notifications
+                     ->mockCall(QStringLiteral("EmitSignal"),
+                         { QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"),
+                             QStringLiteral("us"), QVariant::fromValue(chosen) })
+                     .type(),
+            QDBusMessage::ReplyMessage);
+        QTest::qWait(1000 * suspendGrace + 1000);
+        QCOMPARE(suspends(), 0);
+        QCOMPARE(harness->agent->state(), QProcess::Running);
+    }
+
+    void statusShowsThenSuspendAndOffEndsWithoutIt()
+    {
+        QCOMPARE(harness->wakora(words({ "on", "--until", "23:59", "--then-suspend" })), 0);
+        const QJsonObject timed = statusJson().value(u"timedSession").toObject();
+        QVERIFY(timed.value(u"thenSuspend").toBool());
+        QByteArray output;
+        QCOMPARE(harness->wakora(words({ "status" }), &output), 0);
+        QVERIFY2(output.contains("끝나면 잠자기"), output.constData());
+
+        // A session started plainly over it ends without sleep: the latest start says.
+        QCOMPARE(harness->wakora(words({ "on", "--for", "1h" })), 0);
+        QVERIFY(!statusJson().value(u"timedSession").toObject().value(u"thenSuspend").toBool());
+
+        // Switched off before its end, it ends without sleep, then and later.
+        QCOMPARE(harness->wakora(words({ "on", "--for", "3s", "--then-suspend" })), 0);
+        QCOMPARE(harness->wakora(words({ "off" })), 0);
+        QVERIFY(statusJson().value(u"timedSession").isNull());
+        QTest::qWait(3000 + 1000 * suspendGrace + 1000);
+        QCOMPARE(suspends(), 0);
     }
 
     void withoutANotificationServerTheSessionStillEnds()
