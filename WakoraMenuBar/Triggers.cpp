@@ -10,6 +10,7 @@ QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
     // Each trigger is added here, in the order the dialog and `wakora rule` show them.
     triggers.append(new FullscreenTrigger(QProcessEnvironment::systemEnvironment(), parent));
     triggers.append(new BusyTrigger(places.proc, BusyTrigger::defaultInterval, parent));
-    triggers.append(new ScheduleTrigger(&QDateTime::currentDateTime, { true, places.systemBus }, parent));
+    triggers.append(
+        new ScheduleTrigger([] { return QDateTime::currentDateTime(); }, { true, places.systemBus }, parent));
     return triggers;
 }
