@@ -85,6 +85,7 @@ private Q_SLOTS:
     void everyOfferedTriggerTakesItsRule()
     {
         const QStringList names = offered();
+        qInfo() << "Triggers offered:" << names;
         QVERIFY(!status().isEmpty());
         QVERIFY(status().value(u"triggers").isArray());
         for (const QString &name : names) {
