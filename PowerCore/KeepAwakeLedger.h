@@ -14,10 +14,10 @@
 // session, the application rule, a trigger. An owner has at most one claim,
 // over one or more kinds.
 struct Claim {
-    QString owner; // one of the owners below, or a trigger's own name
+    QString owner; // one of the owners below
     qint64 kinds = 0; // assertionBit() per kind
     std::optional<QDateTime> endsAt; // a timed session's end
-    QString subject; // what the claim is about: the application's name
+    QString subject; // what the claim is about: the application's name, the trigger's subject
 
     bool operator==(const Claim &) const = default;
 
@@ -27,6 +27,11 @@ struct Claim {
     // A command run by `wakora hold`, for as long as its caller is on the bus.
     static QString holdOwner(const QString &busName) { return QStringLiteral("hold:") + busName; }
     bool isHold() const { return owner.startsWith(u"hold:"); }
+    // A trigger's claim ("trigger:media"), made while what it watches holds.
+    static QString triggerOwner(const QString &name) { return QStringLiteral("trigger:") + name; }
+    bool isTrigger() const { return owner.startsWith(u"trigger:"); }
+    // The trigger's name for a trigger's claim, else empty.
+    QString triggerName() const { return isTrigger() ? owner.mid(8) : QString(); }
 };
 
 // The agent's one account of what keeps the machine awake, and the only

@@ -204,7 +204,11 @@ QCoro::Task<> AppDelegate::refreshConditions()
     const auto lidGuards = co_await remote->lidGuards();
     if (!self || !lidGuards)
         co_return;
+    const auto triggers = co_await remote->triggers();
+    if (!self || !triggers)
+        co_return;
     SessionConditions conditions;
+    conditions.triggers = triggers.value();
     conditions.lidGuards = lidGuards.value();
     conditions.onlyOnAC = rules.value().onlyOnAC;
     conditions.batteryFloor = rules.value().batteryFloor;
@@ -262,6 +266,28 @@ QCoro::Task<> AppDelegate::applyConditions()
     if (!lidGuards) {
         failed(lidGuards.error());
         co_return;
+    }
+    // Only the triggers whose rule changed: the others keep theirs as stored.
+    const auto current = co_await remote->triggers();
+    if (!self)
+        co_return;
+    if (!current) {
+        failed(current.error());
+        co_return;
+    }
+    for (const TriggerRecord &trigger : wanted.triggers) {
+        const auto before = std::find_if(current.value().cbegin(), current.value().cend(),
+            [&trigger](const TriggerRecord &stored) { return stored.name == trigger.name; });
+        if (before != current.value().cend() && before->enabled == trigger.enabled && before->kinds == trigger.kinds
+            && before->options == trigger.options)
+            continue;
+        const auto stored = co_await remote->setTrigger(trigger.name, trigger.enabled, trigger.kinds, trigger.options);
+        if (!self)
+            co_return;
+        if (!stored) {
+            failed(QStringLiteral("%1: %2").arg(ClaimTexts::triggerLabel(trigger.name), stored.error()));
+            co_return;
+        }
     }
     refreshConditions();
 }

@@ -143,6 +143,7 @@ RemoteMenuBar::RemoteMenuBar(QDBusConnection bus, ProgramLocations locations,
 {
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
     ClaimRecord::registerType();
+    TriggerRecord::registerType();
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &RemoteMenuBar::connectionLost);
     if (m_options.receivesChanges) {
         m_callback = std::make_unique<MenuBarClientCallback>(this);
@@ -486,6 +487,22 @@ QCoro::Task<Expected<RemoteMenuBar::Claims, QString>> RemoteMenuBar::claims()
     claims.claims = qdbus_cast<QList<ClaimRecord>>(reply.value().value(0));
     claims.vetoes = reply.value().value(1).toStringList();
     co_return claims;
+}
+
+QCoro::Task<Expected<QList<TriggerRecord>, QString>> RemoteMenuBar::triggers()
+{
+    const auto reply = co_await callRaw(QStringLiteral("Triggers"), {});
+    if (!reply)
+        co_return Unexpected(reply.error());
+    co_return qdbus_cast<QList<TriggerRecord>>(reply.value().value(0));
+}
+
+QCoro::Task<Expected<void, QString>> RemoteMenuBar::setTrigger(
+    QString name, bool enabled, qint64 kinds, QVariantMap options)
+{
+    QVariantList arguments{ QVariant(name), QVariant(enabled), QVariant::fromValue(qlonglong(kinds)),
+        QVariant::fromValue(options) };
+    co_return co_await change(QStringLiteral("SetTrigger"), arguments);
 }
 
 QCoro::Task<Expected<void, QString>> RemoteMenuBar::hold(qint64 kinds, QString command)

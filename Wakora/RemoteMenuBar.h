@@ -7,6 +7,7 @@
 #include "PowerToggling.h"
 #include "ProgramLocations.h"
 #include "ServiceRegistration.h"
+#include "TriggerRecord.h"
 #include "UsageHistoryReading.h"
 
 #include <QDBusConnection>
@@ -107,6 +108,11 @@ public:
     // The guards that give the lid-closed mode back.
     QCoro::Task<Expected<LidGuardRules, QString>> lidGuards();
     QCoro::Task<Expected<void, QString>> setLidGuards(LidGuardRules guards);
+
+    // The triggers the agent offers, their rules and what each watches now;
+    // a rule for one of them (kinds 0 for the trigger's own).
+    QCoro::Task<Expected<QList<TriggerRecord>, QString>> triggers();
+    QCoro::Task<Expected<void, QString>> setTrigger(QString name, bool enabled, qint64 kinds, QVariantMap options);
 
     // What keeps the machine awake, and the conditions that now forbid it.
     struct Claims {

@@ -28,6 +28,8 @@
 #include "SystemPowerStatus.h"
 #include "SystemRunningApplications.h"
 #include "TimedSessionController.h"
+#include "TriggerKeeper.h"
+#include "Triggers.h"
 #include "UsageRecorder.h"
 #include "UsageStore.h"
 #include "WallClockWatcher.h"
@@ -150,6 +152,12 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
         std::make_shared<SystemApplicationPresence>(applications, presence));
     connect(m_applicationWatcher.get(), &ApplicationSessionWatcher::ended, m_sessionNotifier.get(),
         [notifier = m_sessionNotifier.get()](const QString &reason) { notifier->notifyRuleBroken(reason); });
+    // Media, fullscreen windows, remote logins, a busy machine, a schedule:
+    // each a claim of its own while it holds, watched only while its rule is on.
+    TriggerPlaces places;
+    places.sessionBus = m_sessionBus;
+    places.systemBus = m_systemBus;
+    m_triggerKeeper = std::make_unique<TriggerKeeper>(m_ledger.get(), m_ruleStore.get(), makeTriggers(places, nullptr));
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
         std::move(applications), std::make_shared<UsageStore>(UsageStore::defaultPath()));
 
@@ -157,7 +165,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     clients += m_options.extraClients;
     m_xpcService = std::make_unique<MenuBarXPCService>(m_switch.get(), m_ledger.get(), m_clamshell.get(),
         m_usageRecorder->store(), m_sessionBus, clients, m_timedSessions.get(), m_ruleKeeper.get(),
-        m_applicationWatcher.get(), m_lidGuards.get());
+        m_applicationWatcher.get(), m_lidGuards.get(), m_triggerKeeper.get());
 
     // Requests are served only from here on, once everything above exists.
     if (!m_xpcService->registerOnBus()) {
@@ -196,11 +204,12 @@ void MenuBarAppDelegate::checkIdle()
     const QSettings defaults(QStringLiteral("quorvel"), QStringLiteral("WakoraMenuBar"));
     const bool opensAtLogin = defaults.value(LoginLaunchPolicy::defaultsKey(), true).toBool();
     const bool hasClients = m_xpcService->hasClients();
-    // A rule to keep awake while an application runs is a standing order,
-    // which only a running agent can carry out.
+    // A rule to keep awake while an application runs, or a trigger set to
+    // watch, is a standing order, which only a running agent can carry out.
     const bool hasActiveFeatures = m_xpcService->state().assertions != 0
         || (m_clamshell && m_clamshell->state().activation != ClamshellActivation::off)
-        || (m_applicationWatcher && !m_applicationWatcher->rule().application.isEmpty());
+        || (m_applicationWatcher && !m_applicationWatcher->rule().application.isEmpty())
+        || (m_triggerKeeper && m_triggerKeeper->hasStandingRule());
     if (LoginLaunchPolicy::shouldExit(opensAtLogin, hasClients, hasActiveFeatures)) {
         qCInfo(lcAgent, "Not wanted at login and nothing needs it: quitting");
         QCoreApplication::quit();

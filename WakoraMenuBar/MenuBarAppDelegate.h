@@ -28,6 +28,7 @@ class SleepWatcher;
 class ApplicationSessionWatcher;
 class StatusItemController;
 class TimedSessionController;
+class TriggerKeeper;
 class UsageRecorder;
 class WallClockWatcher;
 class X11ScreenSaverSuspension;
@@ -104,6 +105,7 @@ private:
     std::unique_ptr<SuspendAfterSession> m_suspendAfterSession;
     std::unique_ptr<SessionRuleKeeper> m_ruleKeeper;
     std::unique_ptr<ApplicationSessionWatcher> m_applicationWatcher;
+    std::unique_ptr<TriggerKeeper> m_triggerKeeper;
     std::unique_ptr<ClamshellController> m_clamshell;
     std::unique_ptr<LidStateMonitor> m_lidState;
     std::unique_ptr<LidGuards> m_lidGuards;

@@ -12,6 +12,8 @@
 #include "SessionRuleKeeper.h"
 #include "TimedSession.h"
 #include "TimedSessionController.h"
+#include "TriggerKeeper.h"
+#include "TriggerRecord.h"
 #include "UsageStore.h"
 
 #include <QCoreApplication>
@@ -58,7 +60,7 @@ QVariant optionalText(const std::optional<QString> &text)
 MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledger, ClamshellController *clamshell,
     std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
     TimedSessionController *timedSessions, SessionRuleKeeper *rules, ApplicationSessionWatcher *applicationWatcher,
-    LidGuards *lidGuards, QObject *parent)
+    LidGuards *lidGuards, TriggerKeeper *triggers, QObject *parent)
     : DBusRequestService(timedSessions
             ? QList<const DBusInterfaceDescription *>{ &agentInterface(), &sessionsInterface() }
             : QList<const DBusInterfaceDescription *>{ &agentInterface() },
@@ -70,6 +72,7 @@ MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledg
     , m_rules(rules)
     , m_applicationWatcher(applicationWatcher)
     , m_lidGuards(lidGuards)
+    , m_triggers(triggers)
     , m_usage(std::move(usage))
     , m_bus(bus)
     , m_admittedPrograms(std::move(admittedPrograms))
@@ -78,6 +81,7 @@ MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledg
 {
     qDBusRegisterMetaType<QByteArrayList>(); // the usage summary's "aay"
     ClaimRecord::registerType();
+    TriggerRecord::registerType();
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &MenuBarXPCService::removeClient);
     connect(power, &PowerToggling::didChange, this, &MenuBarXPCService::notifyClients);
     if (ledger) {
@@ -105,6 +109,22 @@ MenuBarXPCService::MenuBarXPCService(PowerToggling *power, KeepAwakeLedger *ledg
         connect(applicationWatcher, &ApplicationSessionWatcher::ruleChanged, this, &MenuBarXPCService::notifyClients);
     if (lidGuards)
         connect(lidGuards, &LidGuards::rulesChanged, this, &MenuBarXPCService::notifyClients);
+    if (triggers) {
+        // A trigger's rule or activity: told once, after whatever else the
+        // same turn of the event loop changed.
+        connect(triggers, &TriggerKeeper::changed, this, [this] {
+            if (m_triggersNoticePending)
+                return;
+            m_triggersNoticePending = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_triggersNoticePending = false;
+                    notifyClients();
+                },
+                Qt::QueuedConnection);
+        });
+    }
     if (clamshell) {
         // The lid-closed controller also announces a re-read that found
         // nothing new; clients hear only of a mode that changed.
@@ -374,6 +394,31 @@ QCoro::Task<QDBusMessage> MenuBarXPCService::answerSessions(QDBusMessage message
         const QString application = arguments.at(0).toString();
         const qint64 kinds = arguments.at(1).toLongLong();
         const auto failure = co_await watcher->setRule(application, kinds);
+        co_return message.createReply(QVariantList{ optionalText(failure) });
+    }
+    if (member == u"Triggers") {
+        QList<TriggerRecord> records;
+        if (const QPointer<TriggerKeeper> keeper = m_triggers) {
+            for (const Trigger *trigger : keeper->triggers()) {
+                const QString name = trigger->name();
+                const TriggerRule rule = keeper->rule(name);
+                records.append(TriggerRecord{ name, rule.enabled, keeper->kinds(name), rule.options,
+                    trigger->unavailable().value_or(QString()), keeper->isWatching(name) && trigger->isActive(),
+                    trigger->subject() });
+            }
+        }
+        co_return message.createReply(QVariantList{ QVariant::fromValue(records) });
+    }
+    if (member == u"SetTrigger") {
+        QPointer<TriggerKeeper> keeper = m_triggers;
+        if (!keeper)
+            co_return message.createReply(QVariantList{ optionalText(TriggerKeeper::unknownTrigger()) });
+        const QString name = arguments.at(0).toString();
+        TriggerRule rule;
+        rule.enabled = arguments.at(1).toBool();
+        rule.kinds = arguments.at(2).toLongLong();
+        rule.options = qdbus_cast<QVariantMap>(arguments.at(3));
+        const auto failure = co_await keeper->setRule(name, rule);
         co_return message.createReply(QVariantList{ optionalText(failure) });
     }
     if (member == u"Hold") {

@@ -19,6 +19,7 @@ class KeepAwakeLedger;
 class LidGuards;
 class PowerToggling;
 class TimedSessionController;
+class TriggerKeeper;
 class SessionRuleKeeper;
 class ApplicationSessionWatcher;
 class UsageStore;
@@ -40,7 +41,7 @@ public:
         std::shared_ptr<UsageStore> usage, QDBusConnection bus, QStringList admittedPrograms,
         TimedSessionController *timedSessions = nullptr, SessionRuleKeeper *rules = nullptr,
         ApplicationSessionWatcher *applicationWatcher = nullptr, LidGuards *lidGuards = nullptr,
-        QObject *parent = nullptr);
+        TriggerKeeper *triggers = nullptr, QObject *parent = nullptr);
 
     // Exports the service at its object path; the bus name is the caller's.
     bool registerOnBus();
@@ -73,6 +74,7 @@ private:
     QPointer<SessionRuleKeeper> m_rules;
     QPointer<ApplicationSessionWatcher> m_applicationWatcher;
     QPointer<LidGuards> m_lidGuards;
+    QPointer<TriggerKeeper> m_triggers;
     std::shared_ptr<UsageStore> m_usage;
     QDBusConnection m_bus;
     QStringList m_admittedPrograms;
@@ -85,4 +87,5 @@ private:
     QDBusServiceWatcher m_watcher;
     qint64 m_announcedClamshell = 0;
     bool m_claimsNoticePending = false;
+    bool m_triggersNoticePending = false;
 };

@@ -1,5 +1,7 @@
 #include "SessionConditions.h"
 
+#include "ClaimTexts.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -13,5 +15,9 @@ QString SessionConditions::summary() const
         parts.append(tr("배터리 %1% 미만이면 끔").arg(batteryFloor));
     if (!application.isEmpty())
         parts.append(tr("%1 실행 중 켬").arg(application));
+    for (const TriggerRecord &trigger : triggers) {
+        if (trigger.enabled && trigger.unavailable.isEmpty())
+            parts.append(ClaimTexts::triggerLabel(trigger.name));
+    }
     return parts.join(QStringLiteral(" · "));
 }

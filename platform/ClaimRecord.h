@@ -9,10 +9,10 @@
 
 // One claim on the agent's ledger as it travels on the bus: "(sxds)".
 struct ClaimRecord {
-    QString owner; // "switch", "timer", "application", or a trigger's name
+    QString owner; // "switch", "timer", "application", "hold:<bus name>", "trigger:<name>"
     qint64 kinds = 0; // bit set: 1 system sleep, 2 display sleep
     double endsAt = 0; // seconds since 1970; 0 when the claim has no end
-    QString subject; // the application's name, or empty
+    QString subject; // the application's or command's name, a trigger's subject, or empty
 
     bool operator==(const ClaimRecord &) const = default;
 

@@ -10,6 +10,7 @@
 #include "ReferenceDate.h"
 #include "RemoteMenuBar.h"
 #include "SessionLength.h"
+#include "TriggerCommand.h"
 #include "UsageSummary.h"
 
 #include <QCoreApplication>
@@ -93,6 +94,10 @@ const char usageText[]
     = "사용법: wakora status [--json] | on [--display] [--for 길이 | --until 시각 [--then-suspend]]\n"
       "        | off [--display]\n"
       "        | toggle [--display] | lid [on|off] | lid guard [power on|off | bag 분|off | thermal on|off]\n"
+      "        | rule [ac on|off | battery 퍼센트|off | app 앱ID [--display]|off]\n"
+      "        | rule media|fullscreen|remote on|off [--display|--no-display]\n"
+      "        | rule busy on|off [--net 100k] [--cpu 50] [--settle 2m] [--display|--no-display]\n"
+      "        | rule schedule 'mon-fri 09:00-18:00'|on|off [--display|--no-display]\n"
       "        | usage [--json]\n"
       "        | hold [--display] -- COMMAND [ARGUMENT...]\n"
       "길이: 90m, 2h, 1h30m (7일까지)   시각: 18:30";
@@ -134,6 +139,20 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
         co_return co_await hold(display, arguments);
     }
 
+    if (verb == u"rule" && !arguments.isEmpty() && TriggerCommand::isTrigger(arguments.first())) {
+        const QString name = arguments.takeFirst();
+        const auto request = TriggerCommand::parse(name, arguments);
+        if (!request) {
+            complain(QStringLiteral("%1\n%2").arg(request.error(), QString::fromUtf8(usageText)));
+            co_return usageError;
+        }
+        if (!hasSessionBus())
+            co_return noSessionBus;
+        if (!co_await reachAgent())
+            co_return failure;
+        co_return co_await TriggerCommand::run(*m_remote, request.value());
+    }
+
     if (verb == u"rule") {
         std::optional<bool> onlyOnAC;
         std::optional<int> batteryFloor;
@@ -167,8 +186,8 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
                 batteryFloor = percent;
             }
         } else if (!arguments.isEmpty()) {
-            complain(QStringLiteral("rule 다음에는 아무것도 없거나, ac on|off, battery 퍼센트|off, app 앱ID|off가 와야 "
-                                    "합니다.\n%1")
+            complain(QStringLiteral("rule 다음에는 아무것도 없거나, ac on|off, battery 퍼센트|off, app 앱ID|off, 또는 "
+                                    "media, fullscreen, remote, busy, schedule 규칙이 와야 합니다.\n%1")
                          .arg(QString::fromUtf8(usageText)));
             co_return usageError;
         }
@@ -389,6 +408,11 @@ QCoro::Task<int> WakoraCommand::status(bool json)
         complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(lidGuards.error()));
         co_return failure;
     }
+    const auto triggers = co_await m_remote->triggers();
+    if (!triggers) {
+        complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(triggers.error()));
+        co_return failure;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QList<Claim> claims = ClaimRecord::claims(claimed.value().claims);
     const std::optional<QDateTime> endsAt = session.value().endsAt;
@@ -434,6 +458,8 @@ QCoro::Task<int> WakoraCommand::status(bool json)
                     { QStringLiteral("whileApplication"),
                         watched.value().application.isEmpty() ? QJsonValue()
                                                               : QJsonValue(watched.value().application) } } },
+            // Each trigger's rule, whether it can work here, and what it watches now.
+            { QStringLiteral("triggers"), TriggerCommand::json(triggers.value()) },
             { QStringLiteral("clamshell"), m_remote->clamshellMode() },
             { QStringLiteral("lidGuards"), LidCommand::guardJson(lidGuards.value()) },
             { QStringLiteral("agentPID"), m_remote->ownerPID() },
@@ -465,6 +491,8 @@ QCoro::Task<int> WakoraCommand::status(bool json)
                 .arg(endsAt->toLocalTime().toString(Qt::ISODate), remaining(left),
                     thenSuspendText(session.value().thenSuspend)));
     say(ruleLines(rules.value(), watched.value()));
+    for (const QString &line : TriggerCommand::lines(triggers.value()))
+        say(line);
     say(QStringLiteral("덮개를 닫아도 유지: %1").arg(LidCommand::modeText(m_remote->clamshellMode())));
     for (const QString &line : LidCommand::guardLines(lidGuards.value()))
         say(line);
@@ -546,6 +574,16 @@ QCoro::Task<int> WakoraCommand::rule(
         co_return failure;
     }
     say(ruleLines(rules, watched.value()));
+    // The whole list only when asked for it; a change shows what it changed.
+    if (!onlyOnAC && !batteryFloor && !application) {
+        const auto triggers = co_await m_remote->triggers();
+        if (!triggers) {
+            complain(QStringLiteral("상태를 조회하지 못했습니다. (%1)").arg(triggers.error()));
+            co_return failure;
+        }
+        for (const QString &line : TriggerCommand::lines(triggers.value()))
+            say(line);
+    }
     co_return success;
 }
 

@@ -29,6 +29,8 @@ class RemoteMenuBar;
 //                            switch system sleep (and the display) over
 //   wakora rule [ac on|off | battery PERCENT|off | app ID [--display]|off]
 //                            the conditions for keeping the machine awake
+//   wakora rule media|fullscreen|remote|busy|schedule ...
+//                            the triggers' rules (TriggerCommand)
 //   wakora lid [on|off]      the lid-closed mode, and its guards (LidCommand)
 //   wakora lid guard [...]
 //   wakora usage [--json]    the last 7 days

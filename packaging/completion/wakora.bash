@@ -91,15 +91,34 @@ _wakora()
         ;;
     rule)
         if ((cword == 2)); then
-            mapfile -t COMPREPLY < <(compgen -W "ac battery app" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "ac battery app media fullscreen remote busy schedule" -- "$cur")
         elif ((cword == 3)); then
             case $prev in
-            ac) mapfile -t COMPREPLY < <(compgen -W "on off" -- "$cur") ;;
+            ac | media | fullscreen | remote | busy | schedule)
+                mapfile -t COMPREPLY < <(compgen -W "on off" -- "$cur")
+                ;;
             battery) mapfile -t COMPREPLY < <(compgen -W "off 10 20 30" -- "$cur") ;;
             app) mapfile -t COMPREPLY < <(compgen -W "off $(_wakora_desktop_ids)" -- "$cur") ;;
             esac
         elif ((cword == 4)) && [[ ${words[2]} == app && ${words[3]} != off ]]; then
             mapfile -t COMPREPLY < <(compgen -W "--display" -- "$cur")
+        elif ((cword >= 4)) && [[ ${words[2]} =~ ^(media|fullscreen|remote|busy|schedule)$ && ${words[3]} != off ]]; then
+            # A trigger's options: the busy thresholds, and the display
+            # either way, each once.
+            case $prev in
+            --net) mapfile -t COMPREPLY < <(compgen -W "100k 500k 1M" -- "$cur") && return ;;
+            --cpu) mapfile -t COMPREPLY < <(compgen -W "25 50 75" -- "$cur") && return ;;
+            --settle) mapfile -t COMPREPLY < <(compgen -W "30s 2m 5m" -- "$cur") && return ;;
+            esac
+            local options="--display --no-display" word
+            [[ ${words[2]} == busy ]] && options+=" --net --cpu --settle"
+            for word in "${words[@]:4:cword-4}"; do
+                case $word in
+                --display | --no-display) options=${options/--no-display/} options=${options/--display/} ;;
+                --net* | --cpu* | --settle*) options=${options/${word%%=*}/} ;;
+                esac
+            done
+            mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         fi
         ;;
     hold)

@@ -227,7 +227,8 @@ private Q_SLOTS:
         } agent{ { Claim{ Claim::timerOwner(), 1, now.addSecs(72 * 60 + 30), QString() },
                      Claim{ Claim::applicationOwner(), 3, std::nullopt, QStringLiteral("Vim") },
                      Claim{ Claim::manualOwner(), 2, std::nullopt, QString() },
-                     Claim{ Claim::holdOwner(QStringLiteral(":1.7")), 1, std::nullopt, QStringLiteral("make") } },
+                     Claim{ Claim::holdOwner(QStringLiteral(":1.7")), 1, std::nullopt, QStringLiteral("make") },
+                     Claim{ Claim::triggerOwner(QStringLiteral("media")), 3, std::nullopt, QStringLiteral("mpv") } },
             { QStringLiteral("배터리 20% 미만이라 꺼 둠") }, now };
         window->viewController()->setReasonsSource([&agent] { return agent.reasons(); });
         window->present();
@@ -237,7 +238,7 @@ private Q_SLOTS:
         QCOMPARE(reasons->text(),
             QStringLiteral(
                 "타이머: 1시간 13분 남음\nVim 실행 중 (디스플레이 포함)\n직접 켬 (디스플레이)\nmake 실행 중\n"
-                "배터리 20% 미만이라 꺼 둠"));
+                "mpv에서 재생 중 (디스플레이 포함)\n배터리 20% 미만이라 꺼 둠"));
         // The timer's last minute counts seconds.
         agent.claims = { Claim{ Claim::timerOwner(), 1, now.addMSecs(44'500), QString() } };
         agent.vetoes.clear();
