@@ -9,6 +9,12 @@
 // window; each agent is driven by its own prefix's wakora command, which it
 // admits as its own. A window shorter than the default minute catches a
 // once-a-minute timer (the usage sample) in some states and not in others.
+//
+// "this build, every trigger" has every trigger set before the first state
+// (media, fullscreen, remote, busy, and a schedule whose hours are not now)
+// while nothing they watch happens: no player, no fullscreen window, no
+// remote login, an idle machine. Its column beside "this build" is what the
+// triggers cost: nothing, but for the busy trigger's samples every 10 s.
 
 #include "AgentHarness.h"
 #include "ProcessWakeups.h"
@@ -18,6 +24,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTime>
 #include <QTimer>
 
 #include <array>
@@ -92,6 +99,7 @@ struct Agent {
     int bursts = 0;
     std::array<std::optional<Figures>, states.size()> figures;
     bool broken = false; // it failed to enter a state: the rest are not measured
+    bool everyTrigger = false;
 
     qint64 pid() const { return harness->agent ? harness->agent->processId() : 0; }
 
@@ -132,6 +140,26 @@ struct Agent {
         return QStringLiteral("expected %1 inhibitors, the logind mock has %2")
             .arg(count)
             .arg(harness->inhibitors().size());
+    }
+
+    // Sets every trigger the agent offers; empty on success.
+    QString setEveryTrigger()
+    {
+        // Hours that are not now: the schedule waits for its next edge.
+        const int hour = (QTime::currentTime().hour() + 12) % 24;
+        const QString schedule = QStringLiteral("daily %1:00-%2:00").arg(hour, 2, 10, u'0').arg(hour + 1, 2, 10, u'0');
+        const QList<QStringList> rules = {
+            { QStringLiteral("media"), QStringLiteral("on") },
+            { QStringLiteral("fullscreen"), QStringLiteral("on") },
+            { QStringLiteral("remote"), QStringLiteral("on") },
+            { QStringLiteral("busy"), QStringLiteral("on") },
+            { QStringLiteral("schedule"), schedule },
+        };
+        for (const QStringList &rule : rules) {
+            if (QString why = wakora(QStringList{ QStringLiteral("rule") } + rule); !why.isEmpty())
+                return why;
+        }
+        return QString();
     }
 
     // Moves the agent into a state from the one before it; empty on success.
@@ -278,6 +306,9 @@ int main(int argc, char **argv)
     if (!QDir().mkpath(agents.back()->units->filePath(QStringLiteral("app.slice"))))
         return usage("cannot make a stand-in unit tree");
     agents.back()->harness->agentArguments = { QStringLiteral("--app-units"), agents.back()->units->path() };
+    agents.push_back(std::make_unique<Agent>());
+    agents.back()->label = QStringLiteral("this build, every trigger");
+    agents.back()->everyTrigger = true;
     if (baseline) {
         agents.push_back(std::make_unique<Agent>());
         agents.back()->label = QStringLiteral("baseline");
@@ -297,6 +328,12 @@ int main(int argc, char **argv)
         if (!agent->harness->startAgent(&error)) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(agent->label), qPrintable(error));
             return 1;
+        }
+        if (agent->everyTrigger) {
+            if (const QString why = agent->setEveryTrigger(); !why.isEmpty()) {
+                std::fprintf(stderr, "%s: %s\n", qPrintable(agent->label), qPrintable(why));
+                return 1;
+            }
         }
         std::printf("%-10s %s (pid %lld)\n", qPrintable(agent->label), qPrintable(agent->harness->programs.agent()),
             agent->pid());
@@ -338,13 +375,15 @@ int main(int argc, char **argv)
     for (const auto &agent : agents)
         agent->stop();
 
-    std::printf("\nwake-ups per minute in bursts per minute (CPU ms per minute)\n%-30s | %-20s | %-24s | %-24s | "
-                "%-24s\n",
-        "state", "target", "this build", "this build, units", "baseline");
+    std::printf("\nwake-ups per minute in bursts per minute (CPU ms per minute)\n%-30s | %-20s", "state", "target");
+    for (const auto &agent : agents)
+        std::printf(" | %-26s", qPrintable(agent->label));
+    std::printf("\n");
     for (std::size_t state = 0; state < states.size(); ++state) {
-        std::printf("%-30s | %-20s | %-24s | %-24s | %-24s\n", states.at(state).name, states.at(state).target,
-            qPrintable(cell(agents.at(0)->figures.at(state))), qPrintable(cell(agents.at(1)->figures.at(state))),
-            qPrintable(agents.size() > 2 ? cell(agents.back()->figures.at(state)) : QStringLiteral("-")));
+        std::printf("%-30s | %-20s", states.at(state).name, states.at(state).target);
+        for (const auto &agent : agents)
+            std::printf(" | %-26s", qPrintable(cell(agent->figures.at(state))));
+        std::printf("\n");
     }
     bool anyBroken = false;
     for (const auto &agent : agents)
