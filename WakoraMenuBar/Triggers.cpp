@@ -1,10 +1,13 @@
 #include "Triggers.h"
 
+#include "MediaPlayingTrigger.h"
+#include "RemoteLoginTrigger.h"
+
 QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
 {
-    Q_UNUSED(places);
     QList<Trigger *> triggers;
     // Each trigger is added here, in the order the dialog and `wakora rule` show them.
-    Q_UNUSED(parent);
+    triggers.append(new MediaPlayingTrigger(places.sessionBus, std::chrono::minutes(1), parent));
+    triggers.append(new RemoteLoginTrigger(places.systemBus, parent));
     return triggers;
 }
