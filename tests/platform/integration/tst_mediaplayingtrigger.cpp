@@ -56,6 +56,29 @@ bool writeTone(const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(header + samples) == header.size() + samples.size();
 }
 
+// The status changes the players announce, as (sender, status): mpv-mpris
+// announces a change some time after its Get already answers the new
+// status, and the trigger can know only what was announced.
+class StatusListener : public QObject
+{
+    Q_OBJECT
+
+public:
+    void forget() { m_heard.clear(); }
+    bool heard(const QString &sender, const QString &status) const { return m_heard.contains({ sender, status }); }
+
+public Q_SLOTS:
+    void changed(const QDBusMessage &message)
+    {
+        const QVariantMap properties = qdbus_cast<QVariantMap>(message.arguments().value(1));
+        if (properties.contains(QStringLiteral("PlaybackStatus")))
+            m_heard.append({ message.service(), properties.value(QStringLiteral("PlaybackStatus")).toString() });
+    }
+
+private:
+    QList<std::pair<QString, QString>> m_heard;
+};
+
 // A private session bus and one mpv on it.
 class PlayerHarness
 {
@@ -68,12 +91,93 @@ public:
         if (!writeTone(m_directory.filePath(QStringLiteral("tone.wav"))))
             return QStringLiteral("cannot write the sound file");
         QString error;
-        return m_bus.start(m_directory.path(), &error) ? QString() : error;
+        if (!m_bus.start(m_directory.path(), &error))
+            return error;
+        m_bus.connection().connect(QString(), playerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"), &m_listener, SLOT(changed(QDBusMessage)));
+        return QString();
     }
 
     // Empty once mpv owns its MPRIS name, else why not ("not installed"
     // when mpv is missing). Paused on the sound, looping, unless `playing`.
     QString startPlayer(bool playing)
+    {
+        const QString why = m_player.start(QStringLiteral("mpv"), playerArguments(playing), playerEnvironment(),
+            m_directory.filePath(QStringLiteral("mpv.log")), m_bus.connection(), mpvName, QStringLiteral("mpv"));
+        if (!why.isEmpty() && !why.contains(QStringLiteral("not installed")))
+            return why + QStringLiteral("\n(the MPRIS script comes with Debian's mpv-mpris)");
+        return why;
+    }
+
+    // A second mpv, which takes the name "org.mpris.MediaPlayer2.mpv.instance<pid>"
+    // as the first holds the plain one; its name once it owns it, else empty.
+    QString startSecondPlayer(bool playing)
+    {
+        m_second.setProcessEnvironment(playerEnvironment());
+        m_second.setProcessChannelMode(QProcess::MergedChannels);
+        m_second.setStandardOutputFile(m_directory.filePath(QStringLiteral("mpv-second.log")));
+        m_second.start(QStringLiteral("mpv"), playerArguments(playing));
+        if (!m_second.waitForStarted(5000))
+            return QString();
+        const QString name = mpvName + QStringLiteral(".instance%1").arg(m_second.processId());
+        const QDeadlineTimer deadline(20000);
+        while (!m_bus.connection().interface()->isServiceRegistered(name).value()) {
+            if (deadline.hasExpired() || m_second.state() != QProcess::Running)
+                return QString();
+            QThread::msleep(10);
+        }
+        return name;
+    }
+
+    bool call(const QString &method, const QString &player = mpvName)
+    {
+        const QString interface = method == QLatin1String("Quit") ? QStringLiteral("org.mpris.MediaPlayer2")
+                                                                  : QStringLiteral("org.mpris.MediaPlayer2.Player");
+        const QDBusMessage message = QDBusMessage::createMethodCall(player, playerPath, interface, method);
+        m_listener.forget();
+        return m_bus.connection().call(message, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    }
+
+    QString status(const QString &player = mpvName)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            player, playerPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        message << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("PlaybackStatus");
+        const QDBusMessage reply = m_bus.connection().call(message, QDBus::Block, 5000);
+        return reply.arguments().value(0).value<QDBusVariant>().variant().toString();
+    }
+
+    // Whether the player has announced the status since the last call().
+    bool announced(const QString &status) { return announced(mpvName, status); }
+    bool announced(const QString &player, const QString &status)
+    {
+        return m_listener.heard(m_bus.connection().interface()->serviceOwner(player).value(), status);
+    }
+
+    bool playerRunning() const { return m_player.isRunning(); }
+    bool secondPlayerRunning() const { return m_second.state() == QProcess::Running; }
+    void printLogs() const
+    {
+        m_player.printLog();
+        QFile second(m_directory.filePath(QStringLiteral("mpv-second.log")));
+        if (second.open(QIODevice::ReadOnly))
+            qInfo().noquote() << "---- log of the second mpv ----\n" << second.readAll();
+    }
+    QDBusConnection triggerConnection() { return m_bus.newConnection(); }
+
+    ~PlayerHarness()
+    {
+        if (m_second.state() != QProcess::NotRunning) {
+            m_second.terminate();
+            if (!m_second.waitForFinished(3000)) {
+                m_second.kill();
+                m_second.waitForFinished(3000);
+            }
+        }
+    }
+
+private:
+    QProcessEnvironment playerEnvironment() const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
@@ -82,43 +186,24 @@ public:
         // the MPRIS script, stay in.
         environment.insert(QStringLiteral("HOME"), m_directory.path());
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_directory.filePath(QStringLiteral("config")));
+        return environment;
+    }
+
+    QStringList playerArguments(bool playing) const
+    {
         QStringList arguments{ QStringLiteral("--idle=yes"), QStringLiteral("--no-video"), QStringLiteral("--ao=null"),
             QStringLiteral("--no-terminal"), QStringLiteral("--loop-file=inf") };
         if (!playing)
             arguments << QStringLiteral("--pause");
         arguments << m_directory.filePath(QStringLiteral("tone.wav"));
-        const QString why = m_player.start(QStringLiteral("mpv"), arguments, environment,
-            m_directory.filePath(QStringLiteral("mpv.log")), m_bus.connection(), mpvName, QStringLiteral("mpv"));
-        if (!why.isEmpty() && !why.contains(QStringLiteral("not installed")))
-            return why + QStringLiteral("\n(the MPRIS script comes with Debian's mpv-mpris)");
-        return why;
+        return arguments;
     }
 
-    bool call(const QString &method)
-    {
-        const QString interface = method == QLatin1String("Quit") ? QStringLiteral("org.mpris.MediaPlayer2")
-                                                                  : QStringLiteral("org.mpris.MediaPlayer2.Player");
-        const QDBusMessage message = QDBusMessage::createMethodCall(mpvName, playerPath, interface, method);
-        return m_bus.connection().call(message, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
-    }
-
-    QString status()
-    {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            mpvName, playerPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        message << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("PlaybackStatus");
-        const QDBusMessage reply = m_bus.connection().call(message, QDBus::Block, 5000);
-        return reply.arguments().value(0).value<QDBusVariant>().variant().toString();
-    }
-
-    bool playerRunning() const { return m_player.isRunning(); }
-    void printLogs() const { m_player.printLog(); }
-    QDBusConnection triggerConnection() { return m_bus.newConnection(); }
-
-private:
     QTemporaryDir m_directory;
     PrivateBus m_bus{ QStringLiteral("session") };
     DaemonProcess m_player{ QStringLiteral("mpv") };
+    QProcess m_second;
+    StatusListener m_listener;
 };
 
 // Every activeChanged, as (active, subject).
@@ -160,7 +245,7 @@ private Q_SLOTS:
         QVERIFY(harness.call(QStringLiteral("Pause")));
         QElapsedTimer paused;
         paused.start();
-        QTRY_COMPARE(harness.status(), QStringLiteral("Paused"));
+        QTRY_VERIFY(harness.announced(QStringLiteral("Paused")));
         QTest::qWait(300);
         QVERIFY2(trigger.isActive(), "a pause ends the claim only after the grace");
         QCOMPARE(trigger.subject(), QStringLiteral("mpv"));
@@ -188,17 +273,56 @@ private Q_SLOTS:
         QCOMPARE(trigger.subject(), QStringLiteral("mpv"));
 
         QVERIFY(harness.call(QStringLiteral("Pause")));
-        QTRY_COMPARE(harness.status(), QStringLiteral("Paused"));
+        QTRY_VERIFY(harness.announced(QStringLiteral("Paused")));
         QTest::qWait(200);
         QVERIFY(harness.call(QStringLiteral("Play")));
-        QTRY_COMPARE(harness.status(), QStringLiteral("Playing"));
+        QTRY_VERIFY(harness.announced(QStringLiteral("Playing")));
         QTest::qWait(200);
         QCOMPARE(changes.seen.size(), 1);
 
         QVERIFY(harness.call(QStringLiteral("Pause")));
-        QTRY_COMPARE(harness.status(), QStringLiteral("Paused"));
+        QTRY_VERIFY(harness.announced(QStringLiteral("Paused")));
         QVERIFY(harness.call(QStringLiteral("Quit")));
         QTRY_VERIFY(!harness.playerRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!trigger.isActive(), 5000);
+        const QList<std::pair<bool, QString>> expected{ { true, QStringLiteral("mpv") }, { false, QString() } };
+        QCOMPARE(changes.seen, expected);
+        failed.dismiss();
+    }
+
+    void anotherPlayerKeepsItWhenTheFirstLeaves()
+    {
+        PlayerHarness harness;
+        QVERIFY2(harness.start().isEmpty(), "the private bus did not start");
+        WAKORA_START_OR_SKIP(harness.startPlayer(true));
+        auto failed = qScopeGuard([&harness] { harness.printLogs(); });
+
+        MediaPlayingTrigger trigger(harness.triggerConnection(), 10min);
+        Changes changes(trigger);
+        trigger.start({});
+        QTRY_VERIFY(trigger.isActive());
+
+        // The second arrives while the trigger watches, and plays too.
+        const QString second = harness.startSecondPlayer(false);
+        QVERIFY2(!second.isEmpty(), "the second mpv did not own its MPRIS name");
+        QVERIFY(harness.call(QStringLiteral("Play"), second));
+        QTRY_VERIFY(harness.announced(second, QStringLiteral("Playing")));
+        QTest::qWait(200); // the trigger heard it too
+
+        // The first leaving while the second plays changes nothing.
+        QVERIFY(harness.call(QStringLiteral("Quit")));
+        QTRY_VERIFY(!harness.playerRunning());
+        QTest::qWait(300);
+        QVERIFY(trigger.isActive());
+        QCOMPARE(trigger.subject(), QStringLiteral("mpv"));
+
+        // The second paused is held for the grace; quitting ends it at once.
+        QVERIFY(harness.call(QStringLiteral("Pause"), second));
+        QTRY_VERIFY(harness.announced(second, QStringLiteral("Paused")));
+        QTest::qWait(200);
+        QVERIFY(trigger.isActive());
+        QVERIFY(harness.call(QStringLiteral("Quit"), second));
+        QTRY_VERIFY(!harness.secondPlayerRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!trigger.isActive(), 5000);
         const QList<std::pair<bool, QString>> expected{ { true, QStringLiteral("mpv") }, { false, QString() } };
         QCOMPARE(changes.seen, expected);
@@ -220,9 +344,9 @@ private Q_SLOTS:
         QVERIFY(!trigger.isActive()); // stopping ends the activity without a signal
 
         QVERIFY(harness.call(QStringLiteral("Pause")));
-        QTRY_COMPARE(harness.status(), QStringLiteral("Paused"));
+        QTRY_VERIFY(harness.announced(QStringLiteral("Paused")));
         QVERIFY(harness.call(QStringLiteral("Play")));
-        QTRY_COMPARE(harness.status(), QStringLiteral("Playing"));
+        QTRY_VERIFY(harness.announced(QStringLiteral("Playing")));
         QVERIFY(harness.call(QStringLiteral("Quit")));
         QTRY_VERIFY(!harness.playerRunning());
         QTest::qWait(300);
