@@ -122,9 +122,12 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    MenuBarAppDelegate::Options options;
+    options.extraClients = { QCoreApplication::applicationFilePath() };
+    options.graceSeconds = 3600;
+    options.showsStatusItem = false;
     MenuBarAppDelegate agent(buses.bus(MockBuses::system).connection(), buses.bus(MockBuses::session).connection(),
-        ProgramLocations(QStringLiteral(WAKORA_BUILD_PREFIX)),
-        MenuBarAppDelegate::Options{ { QCoreApplication::applicationFilePath() }, 3600, false, QString(), QString() });
+        ProgramLocations(QStringLiteral(WAKORA_BUILD_PREFIX)), options);
     if (!agent.applicationDidFinishLaunching())
         return 1;
     const QString address = buses.bus(MockBuses::session).address();
