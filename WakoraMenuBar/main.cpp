@@ -63,8 +63,15 @@ int main(int argc, char *argv[])
             parser.value(thermal) });
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
-    UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });
-    QObject::connect(&signals, &UnixSignalWatcher::received, &delegate, [&delegate] { delegate.quitWhenReleased(); });
+    // SIGUSR1: the package was upgraded (its postinst sends it); the agent
+    // hands over to the new program if its own file was replaced.
+    UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP, SIGUSR1 });
+    QObject::connect(&signals, &UnixSignalWatcher::received, &delegate, [&delegate](int signal) {
+        if (signal == SIGUSR1)
+            delegate.handOverToNewProgram();
+        else
+            delegate.quitWhenReleased();
+    });
 
     if (!delegate.applicationDidFinishLaunching()) {
         delegate.applicationWillTerminate();
