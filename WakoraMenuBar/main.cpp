@@ -14,8 +14,24 @@
 #include <csignal>
 #include <cstdio>
 
+namespace {
+
+void ignoreSignal(int)
+{ }
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // An agent that took over from another after an upgrade writes its log
+    // where that one did; when the reader has gone with it, a write fails
+    // rather than ending the agent. A handler, unlike SIG_IGN, is not
+    // passed on to the programs the agent starts.
+    struct sigaction pipeAction = {};
+    pipeAction.sa_handler = ignoreSignal;
+    sigemptyset(&pipeAction.sa_mask);
+    ::sigaction(SIGPIPE, &pipeAction, nullptr);
+
     // Without any display (a console, a service) the agent still serves
     // requests; it just has no icon to show.
     const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
