@@ -233,9 +233,15 @@ QCoro::Task<> MenuBarAppDelegate::handOverToNewProgram()
     const QString name = MenuBarService::machServiceName();
     QDBusConnectionInterface *bus = m_sessionBus.interface();
     QDBusPendingCall releasing = bus->asyncCall(QStringLiteral("ReleaseName"), name);
-    co_await releasing;
+    const QDBusMessage released = co_await releasing;
     if (!self)
         co_return;
+    if (released.type() != QDBusMessage::ReplyMessage) {
+        qCWarning(lcAgent, "Cannot give up the name; staying: %s", qUtf8Printable(released.errorMessage()));
+        file.discard();
+        m_handingOver = false;
+        co_return;
+    }
 
     QProcess process;
     process.setProgram(replacement.value());
