@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <algorithm>
@@ -193,6 +194,32 @@ private Q_SLOTS:
         QCOMPARE(claims(), before);
         QCOMPARE(harness->inhibitors().size(), 1);
         QVERIFY(!QFileInfo::exists(handoverFile()));
+    }
+
+    // The new program does not come up (here it exits at once): the old
+    // agent takes its name back and serves on, holding all it held.
+    void aFailedHandOverKeepsTheOldAgent()
+    {
+        QVERIFY2(harness->startAgent(&error), qPrintable(error));
+        QCOMPARE(harness->wakora({ QStringLiteral("on") }), 0);
+        const QList<ClaimRecord> before = claims();
+        const uint pid = namePid();
+        QVERIFY(install(QStandardPaths::findExecutable(QStringLiteral("true")), harness->programs.agent()));
+        harness->signalAgent(SIGUSR1);
+        bool alwaysHeld = true;
+        const QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && !harness->agentLog().contains(u"keeps serving")) {
+            alwaysHeld = alwaysHeld && holds(harness->inhibitors(), QStringLiteral("sleep"));
+            QTest::qWait(10);
+        }
+        QVERIFY2(alwaysHeld, "the inhibitor lapsed");
+        QTRY_COMPARE(namePid(), pid);
+        QCOMPARE(harness->agent->state(), QProcess::Running);
+        QCOMPARE(claims(), before);
+        QVERIFY(!QFileInfo::exists(handoverFile()));
+        // And it still answers.
+        QCOMPARE(harness->wakora({ QStringLiteral("off") }), 0);
+        QTRY_VERIFY(harness->inhibitors().isEmpty());
     }
 
     // A hand-over file left from long ago, or of another user, is not taken.
