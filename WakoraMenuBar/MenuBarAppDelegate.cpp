@@ -1,5 +1,6 @@
 #include "MenuBarAppDelegate.h"
 
+#include "AgentHandoverFile.h"
 #include "ApplicationSessionWatcher.h"
 #include "ClaimTexts.h"
 #include "ClamshellClient.h"
@@ -16,6 +17,7 @@
 #include "MenuBarXPCService.h"
 #include "PowerController.h"
 #include "PowerSourceMonitor.h"
+#include "ProgramReplacement.h"
 #include "RuleStore.h"
 #include "SessionLength.h"
 #include "SessionNotifier.h"
@@ -37,6 +39,8 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMessageBox>
@@ -44,6 +48,13 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTimer>
+
+#include <QCoroDBusPendingCall>
+#include <QCoroTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcAgent, "com.quorvel.WakoraApp.MenuBar")
 
@@ -173,14 +184,16 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
             lcAgent, "Cannot export the request service: %s", qUtf8Printable(m_sessionBus.lastError().message()));
         return false;
     }
-    // Synchronous: at start, before anything is served; the bus daemon
-    // answers this itself, at once.
-    const auto registered = m_sessionBus.interface()->registerService(MenuBarService::machServiceName(),
-        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
-    if (!registered.isValid() || registered.value() != QDBusConnectionInterface::ServiceRegistered) {
-        qCCritical(lcAgent, "Cannot own the bus name %s: %s", qUtf8Printable(MenuBarService::machServiceName()),
-            qUtf8Printable(registered.error().message()));
-        return false;
+    // An agent replaced on an upgrade left what it held: taken before the
+    // name, so that no request sees this agent without it.
+    QString ignored;
+    if (auto handedOver = AgentHandoverFile(AgentHandoverFile::defaultPath()).take(&ignored)) {
+        resumeThenServe(*handedOver);
+    } else {
+        if (!ignored.isEmpty())
+            qCWarning(lcAgent, "%s", qUtf8Printable(ignored));
+        if (!ownName())
+            return false;
     }
 
     // libdbus tells a connection that the bus has gone away with this local
@@ -191,6 +204,183 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
 
     QTimer::singleShot(std::chrono::seconds(m_options.graceSeconds), this, &MenuBarAppDelegate::checkIdle);
     return true;
+}
+
+bool MenuBarAppDelegate::ownName()
+{
+    // Synchronous: the bus daemon answers this itself, at once.
+    const auto registered = m_sessionBus.interface()->registerService(MenuBarService::machServiceName(),
+        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (!registered.isValid() || registered.value() != QDBusConnectionInterface::ServiceRegistered) {
+        qCCritical(lcAgent, "Cannot own the bus name %s: %s", qUtf8Printable(MenuBarService::machServiceName()),
+            qUtf8Printable(registered.error().message()));
+        return false;
+    }
+    return true;
+}
+
+AgentHandoverState MenuBarAppDelegate::handoverState() const
+{
+    AgentHandoverState state;
+    if (const auto manual = m_ledger->claim(Claim::manualOwner()))
+        state.switchKinds = manual->kinds;
+    const TimedSession &session = m_timedSessions->session();
+    if (session.isRunning())
+        state.timedSession = AgentHandoverState::TimedSession{ session.kinds(), *session.endsAt(),
+            m_timedSessions->deadline(), session.thenSuspend() };
+    state.lidClosedMode = m_clamshell && m_clamshell->state().activation == ClamshellActivation::ownedByApp;
+    return state;
+}
+
+QCoro::Task<> MenuBarAppDelegate::handOverToNewProgram()
+{
+    if (m_quitting || m_handingOver || !m_xpcService)
+        co_return;
+    const auto replacement = ProgramReplacement::check();
+    if (!replacement) {
+        qCInfo(lcAgent, "Asked to restart into a new program; staying: %s", qUtf8Printable(replacement.error()));
+        co_return;
+    }
+    QPointer<MenuBarAppDelegate> self(this);
+    m_handingOver = true;
+    const AgentHandoverState state = handoverState();
+    const AgentHandoverFile file(AgentHandoverFile::defaultPath());
+    if (const auto written = file.write(state); !written) {
+        qCWarning(lcAgent, "Cannot hand over to the new program; staying: %s", qUtf8Printable(written.error()));
+        m_handingOver = false;
+        co_return;
+    }
+    qCInfo(lcAgent, "Handing over to %s", qUtf8Printable(replacement.value()));
+
+    // The new agent owns the name once it holds what we hold; until then
+    // we hold it all too, so nothing lapses in between.
+    const QString name = MenuBarService::machServiceName();
+    QDBusConnectionInterface *bus = m_sessionBus.interface();
+    QDBusPendingCall releasing = bus->asyncCall(QStringLiteral("ReleaseName"), name);
+    const QDBusMessage released = co_await releasing;
+    if (!self)
+        co_return;
+    if (released.type() != QDBusMessage::ReplyMessage) {
+        qCWarning(lcAgent, "Cannot give up the name; staying: %s", qUtf8Printable(released.errorMessage()));
+        file.discard();
+        m_handingOver = false;
+        co_return;
+    }
+
+    QProcess process;
+    process.setProgram(replacement.value());
+    process.setArguments(QCoreApplication::arguments().mid(1));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // Set by main() itself for want of a display: the new agent decides anew.
+    if (!m_options.showsStatusItem)
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process.setProcessEnvironment(environment);
+    qint64 newAgent = 0;
+    if (!process.startDetached(&newAgent)) {
+        file.discard();
+        const QString why = QStringLiteral("cannot start it: %1").arg(process.errorString());
+        co_await keepServing(why, 0, QString(), false);
+        co_return;
+    }
+
+    constexpr auto patience = std::chrono::seconds(15);
+    const QDeadlineTimer deadline(patience);
+    while (!deadline.hasExpired()) {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(50));
+        if (!self)
+            co_return;
+        QDBusPendingCall asking = bus->asyncCall(QStringLiteral("GetConnectionUnixProcessID"), name);
+        const QDBusMessage owner = co_await asking;
+        if (!self)
+            co_return;
+        const uint ownerPid = owner.arguments().value(0).toUInt();
+        if (owner.type() == QDBusMessage::ReplyMessage && ownerPid != uint(::getpid())) {
+            qCInfo(lcAgent, "The agent in pid %u serves now; quitting", ownerPid);
+            // Only our own inhibitors go: the lid-closed mode is the new agent's.
+            quitWhenReleased();
+            co_return;
+        }
+        if (::kill(pid_t(newAgent), 0) != 0 && errno == ESRCH)
+            break;
+    }
+    // Taken by the new agent or not, the file is of no use now.
+    file.discard();
+    const QString why = QStringLiteral("the new agent did not take the name");
+    co_await keepServing(why, newAgent, replacement.value(), state.lidClosedMode);
+}
+
+QCoro::Task<> MenuBarAppDelegate::keepServing(QString why, qint64 newAgent, QString program, bool lidClosedMode)
+{
+    QPointer<MenuBarAppDelegate> self(this);
+    qCCritical(lcAgent, "The hand-over to the new program failed (%s); this agent keeps serving", qUtf8Printable(why));
+    if (!ownName())
+        qCCritical(lcAgent, "Cannot take the name back");
+    // Ended before the lid-closed mode is taken back: it would otherwise
+    // move to it again, and its quitting would give the setting back.
+    // Only while that pid still runs the new program: a pid may be reused.
+    const bool ours = newAgent > 0 && QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(newAgent)) == program;
+    if (ours && ::kill(pid_t(newAgent), SIGTERM) == 0) {
+        const QDeadlineTimer deadline(std::chrono::seconds(5));
+        while (!deadline.hasExpired() && ::kill(pid_t(newAgent), 0) == 0) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(50));
+            if (!self)
+                co_return;
+        }
+    }
+    if (lidClosedMode && m_clamshell && m_clamshell->state().activation != ClamshellActivation::ownedByApp) {
+        const QPointer<ClamshellController> clamshell = m_clamshell.get();
+        const auto failure = co_await clamshell->setEnabledAwaiting(true);
+        if (!self)
+            co_return;
+        if (failure)
+            qCCritical(lcAgent, "Cannot take the lid-closed mode back: %s", qUtf8Printable(*failure));
+    }
+    m_handingOver = false;
+}
+
+QCoro::Task<> MenuBarAppDelegate::resumeThenServe(AgentHandoverState state)
+{
+    QPointer<MenuBarAppDelegate> self(this);
+    QStringList failures;
+    if (state.switchKinds != 0) {
+        // As the switch left it; a veto in force now only delays it.
+        const QString owner = Claim::manualOwner();
+        const KeepAwakeLedger::Details details{ std::nullopt, QString(), true };
+        const QPointer<KeepAwakeLedger> ledger = m_ledger.get();
+        if (const auto failure = co_await ledger->add(owner, state.switchKinds, details))
+            failures.append(*failure);
+        if (!self)
+            co_return;
+    }
+    if (const auto session = state.timedSession) {
+        const QPointer<TimedSessionController> sessions = m_timedSessions.get();
+        auto resuming
+            = sessions->resume(session->kinds, session->endsAt, session->deadlineSinceBoot, session->thenSuspend);
+        if (const auto failure = co_await std::move(resuming))
+            failures.append(*failure);
+        if (!self)
+            co_return;
+    }
+    // Last: once the mode is ours, the agent before can no longer give it back.
+    if (state.lidClosedMode && failures.isEmpty()) {
+        const QPointer<ClamshellController> clamshell = m_clamshell.get();
+        if (const auto failure = co_await clamshell->setEnabledAwaiting(true))
+            failures.append(*failure);
+        if (!self)
+            co_return;
+    }
+    if (!failures.isEmpty()) {
+        qCCritical(lcAgent, "Cannot take over from the agent before (%s); it keeps serving",
+            qUtf8Printable(failures.join(QStringLiteral("; "))));
+        quitWhenReleased();
+        co_return;
+    }
+    if (!ownName()) {
+        quitWhenReleased();
+        co_return;
+    }
+    qCInfo(lcAgent, "Took over from the agent before: switch %lld, timed session %s, lid-closed mode %s",
+        state.switchKinds, state.timedSession ? "yes" : "no", state.lidClosedMode ? "on" : "off");
 }
 
 void MenuBarAppDelegate::sessionBusDisconnected()

@@ -2,6 +2,7 @@
 
 #include <QCoroTask>
 
+#include "AgentHandoverState.h"
 #include "ProgramLocations.h"
 
 #include <QDBusConnection>
@@ -66,6 +67,10 @@ public:
     // The last word as the event loop ends: whatever is still held is given
     // back without waiting for answers.
     void applicationWillTerminate();
+    // After an upgrade replaced the agent's program: hands everything over
+    // to an agent started from the new file, then quits; stays, and says
+    // why, when the file was not replaced or the new agent does not come up.
+    QCoro::Task<> handOverToNewProgram();
 
     PowerController *powerController() const { return m_powerController.get(); }
     KeepAwakeLedger *ledger() const { return m_ledger.get(); }
@@ -86,6 +91,16 @@ private:
     // The guards that give the lid-closed mode back, fed by logind and UPower.
     void guardTheLid();
     QCoro::Task<> reportTimedStart(QCoro::Task<std::optional<QString>> start);
+    // Owns the agent's well-known name, from which on requests reach it.
+    bool ownName();
+    // What a new agent needs to carry on with what this one holds.
+    AgentHandoverState handoverState() const;
+    // The new agent's side: takes the state's claims and lid-closed mode,
+    // then owns the name; quits instead if it cannot take all of it.
+    QCoro::Task<> resumeThenServe(AgentHandoverState state);
+    // The hand-over failed: the name back, the new agent ended, the
+    // lid-closed mode ours again.
+    QCoro::Task<> keepServing(QString why, qint64 newAgent, QString program, bool lidClosedMode);
 
     QDBusConnection m_systemBus;
     QDBusConnection m_sessionBus;
@@ -113,4 +128,5 @@ private:
     std::unique_ptr<UsageRecorder> m_usageRecorder;
     std::unique_ptr<MenuBarXPCService> m_xpcService;
     bool m_quitting = false;
+    bool m_handingOver = false;
 };

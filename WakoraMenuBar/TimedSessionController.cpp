@@ -60,6 +60,21 @@ QCoro::Task<std::optional<QString>> TimedSessionController::startUntil(qint64 ki
     co_return co_await start(kinds, checked.value(), std::nullopt, thenSuspend);
 }
 
+QCoro::Task<std::optional<QString>> TimedSessionController::resume(
+    qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline, bool thenSuspend)
+{
+    if (!TimedSession::isValidKinds(kinds))
+        co_return TimedSession::invalidKinds();
+    if (!end.isValid())
+        co_return TimedSession::invalidEndTime();
+    const bool over = deadline ? *deadline <= m_elapsed() : end <= m_now();
+    if (over)
+        co_return std::nullopt;
+    if (deadline)
+        end = m_now().addMSecs((*deadline - m_elapsed()).count());
+    co_return co_await start(kinds, end, deadline, thenSuspend);
+}
+
 QCoro::Task<std::optional<QString>> TimedSessionController::start(
     qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline, bool thenSuspend)
 {

@@ -41,6 +41,8 @@ public:
         Elapsed elapsed = &TimedSessionController::sinceBoot, QObject *parent = nullptr);
 
     const TimedSession &session() const { return m_session; }
+    // The end of a length on the time since boot; absent for a clock time.
+    std::optional<std::chrono::milliseconds> deadline() const { return m_deadline; }
     QDateTime now() const { return m_now(); }
 
     // Claims the kinds (a bit set) until the end; absent on success, else
@@ -50,6 +52,11 @@ public:
     // (suspendDue); the latest start says which.
     QCoro::Task<std::optional<QString>> startFor(qint64 kinds, qint64 seconds, bool thenSuspend = false);
     QCoro::Task<std::optional<QString>> startUntil(qint64 kinds, QDateTime end, bool thenSuspend = false);
+    // Takes over a session another agent ran (an upgrade's hand-over), with
+    // its end as it was: on the time since boot for a length, else on the
+    // wall clock. A session already over is not started.
+    QCoro::Task<std::optional<QString>> resume(
+        qint64 kinds, QDateTime end, std::optional<std::chrono::milliseconds> deadline, bool thenSuspend = false);
     // Ends the running session now, without a notice.
     QCoro::Task<> cancel();
     // Ends the session once its time has come. The timer runs it; tests run

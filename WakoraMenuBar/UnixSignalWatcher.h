@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <memory>
 
-// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread. The
+// Turns the given signals (SIGTERM, SIGINT, SIGHUP, SIGUSR1) into a Qt signal on the main thread. The
 // handler only writes the signal's number into a pipe (all a handler may
 // safely do); a socket notifier reads it. Handlers, unlike a blocked mask,
 // are not inherited across exec, so programs we start see signals normally.

@@ -14,8 +14,24 @@
 #include <csignal>
 #include <cstdio>
 
+namespace {
+
+void ignoreSignal(int)
+{ }
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // An agent that took over from another after an upgrade writes its log
+    // where that one did; when the reader has gone with it, a write fails
+    // rather than ending the agent. A handler, unlike SIG_IGN, is not
+    // passed on to the programs the agent starts.
+    struct sigaction pipeAction = {};
+    pipeAction.sa_handler = ignoreSignal;
+    sigemptyset(&pipeAction.sa_mask);
+    ::sigaction(SIGPIPE, &pipeAction, nullptr);
+
     // Without any display (a console, a service) the agent still serves
     // requests; it just has no icon to show.
     const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
@@ -69,8 +85,15 @@ int main(int argc, char *argv[])
                 : std::nullopt });
     QObject::connect(
         &application, &QCoreApplication::aboutToQuit, &delegate, &MenuBarAppDelegate::applicationWillTerminate);
-    UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP });
-    QObject::connect(&signals, &UnixSignalWatcher::received, &delegate, [&delegate] { delegate.quitWhenReleased(); });
+    // SIGUSR1: the package was upgraded (its postinst sends it); the agent
+    // hands over to the new program if its own file was replaced.
+    UnixSignalWatcher signals({ SIGTERM, SIGINT, SIGHUP, SIGUSR1 });
+    QObject::connect(&signals, &UnixSignalWatcher::received, &delegate, [&delegate](int signal) {
+        if (signal == SIGUSR1)
+            delegate.handOverToNewProgram();
+        else
+            delegate.quitWhenReleased();
+    });
 
     if (!delegate.applicationDidFinishLaunching()) {
         delegate.applicationWillTerminate();

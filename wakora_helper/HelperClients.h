@@ -23,15 +23,17 @@ public:
 
     // An admitted caller becomes a client at its first request.
     void admit(const QString &name, uid_t uid) { m_clients.insert(name, uid); }
-    // The caller whose enable request left the mode owned. An owner already
-    // there stays: a second enable of the same user changes nothing.
+    // The caller whose enable request left the mode owned. Another user's
+    // enable never moves it; a later enable of the owner's own user does
+    // (the agent that replaces the owner on an upgrade takes the mode over
+    // before the owner leaves, and the owner's leaving then gives nothing back).
     void takeOwnership(const QString &name)
     {
         const auto client = m_clients.constFind(name);
-        if (client != m_clients.cend() && !m_owned) {
-            m_owner = Owner{ name, client.value() };
-            m_owned = true;
-        }
+        if (client == m_clients.cend() || (m_owned && m_owner.uid != client.value()))
+            return;
+        m_owner = Owner{ name, client.value() };
+        m_owned = true;
     }
 
     // Whether the mode belongs to someone other than this user: then the

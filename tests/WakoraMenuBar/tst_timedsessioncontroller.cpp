@@ -57,6 +57,42 @@ private Q_SLOTS:
         power.reset();
     }
 
+    // A session another agent ran goes on to the same end: a length by the
+    // time since boot (whatever the wall clock says), a clock time by the
+    // wall clock; one already over is not started.
+    void aHandedOverSessionKeepsItsEnd()
+    {
+        using namespace std::chrono_literals;
+        const auto elapsed = [this] { return std::chrono::milliseconds(origin.msecsTo(clock) - wallJumps); };
+        // A length with 60 s left, its wall-clock end written a little off.
+        QCOMPARE(QCoro::waitFor(sessions->resume(both, clock.addSecs(65), elapsed() + 60s)), std::nullopt);
+        QVERIFY(on(AssertionKind::systemSleep) && on(AssertionKind::displaySleep));
+        QCOMPARE(sessions->session().endsAt(), clock.addSecs(60));
+        QCOMPARE(sessions->deadline(), elapsed() + 60s);
+        setClock(clock.addSecs(3600));
+        clock = clock.addSecs(59);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(sessions->session().isRunning());
+        clock = clock.addSecs(1);
+        QCoro::waitFor(sessions->checkEnd());
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(control->activeKinds().isEmpty());
+
+        // A clock time goes on without a deadline.
+        const QDateTime until = clock.addSecs(600);
+        QCOMPARE(QCoro::waitFor(sessions->resume(systemOnly, until, std::nullopt)), std::nullopt);
+        QCOMPARE(sessions->session().endsAt(), until);
+        QVERIFY(!sessions->deadline());
+        QCoro::waitFor(sessions->cancel());
+
+        // Over by either measure: nothing starts.
+        QCOMPARE(QCoro::waitFor(sessions->resume(both, clock.addSecs(60), elapsed() - 1s)), std::nullopt);
+        QCOMPARE(QCoro::waitFor(sessions->resume(both, clock.addSecs(-1), std::nullopt)), std::nullopt);
+        QVERIFY(!sessions->session().isRunning());
+        QVERIFY(control->activeKinds().isEmpty());
+        QCOMPARE(QCoro::waitFor(sessions->resume(0, until, std::nullopt)), TimedSession::invalidKinds());
+    }
+
     void aSessionTurnsOffWhatItTurnedOnWhenItsTimeComes()
     {
         QSignalSpy ended(sessions.get(), &TimedSessionController::sessionEnded);

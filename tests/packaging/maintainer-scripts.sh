@@ -196,6 +196,46 @@ check "the agent keeps running across the upgrade" kill -0 $running_agent
 kill -KILL $running_agent
 wait $running_agent 2>/dev/null
 
+# --- postinst: an upgrade asks the users' agents to hand over -------------
+
+# Agents still running a replaced file: one that catches SIGUSR1 (a copy of
+# the shell with a trap) and one that does not (a copy of sleep, as an agent
+# from before the hand-over would be ended by the signal).
+fresh_root
+agent=$root/usr/libexec/wakora/WakoraMenuBar
+replace_agent() { # program
+    cp "$1" "$agent.dpkg-new" && mv -f "$agent.dpkg-new" "$agent"
+}
+wait_for_exe() { # pid
+    for _ in $(seq 100); do
+        case "$(readlink "/proc/$1/exe")" in "$root"/*) return 0 ;; esac
+        sleep 0.05
+    done
+}
+replace_agent "$(command -v dash || command -v sh)"
+"$agent" -c 'trap "exit 42" USR1; while :; do sleep 0.1; done' &
+catching_agent=$!
+wait_for_exe $catching_agent
+replace_agent "$sleep_program"
+"$agent" 600 &
+plain_agent=$!
+wait_for_exe $plain_agent
+replace_agent "$sleep_program"
+check "postinst configure (an upgrade) exits 0 with old agents" run postinst configure 0.1.0
+status_of $catching_agent
+check "an old agent that catches SIGUSR1 is told to hand over" test $? -eq 42
+check "an old agent that does not catch it keeps running" kill -0 $plain_agent
+# A first installation asks nobody.
+replace_agent "$(command -v dash || command -v sh)"
+"$agent" -c 'trap "exit 42" USR1; while :; do sleep 0.1; done' &
+current_agent=$!
+wait_for_exe $current_agent
+replace_agent "$sleep_program"
+check "postinst configure (a first installation) exits 0" run postinst configure
+check "a first installation leaves the agents alone" kill -0 $current_agent
+kill -KILL $plain_agent $current_agent
+wait $plain_agent $current_agent 2>/dev/null
+
 # --- postinst and postrm: the state folder -------------------------------
 
 fresh_root

@@ -128,7 +128,7 @@ public:
         helper = std::make_unique<QProcess>();
         helper->setProcessEnvironment(m_buses->environment());
         helper->setProcessChannelMode(QProcess::MergedChannels);
-        helper->start(locations().helper(), testOptions(admitThisTest));
+        helper->start(locations().helper(), testOptions(admitThisTest) + extraArguments);
         if (!helper->waitForStarted(5000)) {
             *error = QStringLiteral("the helper did not start: %1").arg(helper->errorString());
             return false;
@@ -198,6 +198,8 @@ public:
         return result;
     }
 
+    // More arguments for the helper (another --admit), set before startHelper().
+    QStringList extraArguments;
     QTemporaryDir directory;
     DBusMock *logind = nullptr;
     DBusMock *polkit = nullptr;

@@ -48,6 +48,26 @@ private Q_SLOTS:
         QVERIFY(!clients.ownedByAnotherUser(1001));
     }
 
+    // An upgrade's new agent enables before the old one leaves: the mode
+    // moves to it, and only its own leaving gives the setting back.
+    void aLaterEnableOfTheSameUserTakesTheModeOver()
+    {
+        HelperClients clients;
+        clients.admit(QStringLiteral(":1.10"), 1000);
+        clients.admit(QStringLiteral(":1.11"), 1000);
+        clients.admit(QStringLiteral(":1.12"), 1001);
+        clients.takeOwnership(QStringLiteral(":1.10"));
+        clients.takeOwnership(QStringLiteral(":1.11"));
+        QCOMPARE(clients.owner()->name, QStringLiteral(":1.11"));
+        QVERIFY(!clients.leave(QStringLiteral(":1.10")));
+        QCOMPARE(clients.owner()->name, QStringLiteral(":1.11"));
+        // Another user still can neither take it nor keep it on.
+        clients.takeOwnership(QStringLiteral(":1.12"));
+        QCOMPARE(clients.owner()->name, QStringLiteral(":1.11"));
+        QVERIFY(clients.leave(QStringLiteral(":1.11")));
+        QVERIFY(!clients.owner());
+    }
+
     void aReleasedModeIsNobodysUntilTheNextEnable()
     {
         HelperClients clients;
