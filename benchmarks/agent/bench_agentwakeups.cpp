@@ -147,7 +147,9 @@ struct Agent {
     {
         // Hours that are not now: the schedule waits for its next edge.
         const int hour = (QTime::currentTime().hour() + 12) % 24;
-        const QString schedule = QStringLiteral("daily %1:00-%2:00").arg(hour, 2, 10, u'0').arg(hour + 1, 2, 10, u'0');
+        const QString schedule = QStringLiteral("daily %1:00-%2:00")
+                                     .arg(hour, 2, 10, QLatin1Char('0'))
+                                     .arg(hour + 1, 2, 10, QLatin1Char('0'));
         const QList<QStringList> rules = {
             { QStringLiteral("media"), QStringLiteral("on") },
             { QStringLiteral("fullscreen"), QStringLiteral("on") },
