@@ -16,6 +16,11 @@ const QString service = QStringLiteral("org.freedesktop.login1");
 const QString path = QStringLiteral("/org/freedesktop/login1");
 const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+// logind sends no PropertiesChanged for LidClosed and Docked (its
+// introspection marks neither as emitting changes); UPower, which watches
+// the same lid switch, does for its LidIsClosed.
+const QString upower = QStringLiteral("org.freedesktop.UPower");
+const QString upowerPath = QStringLiteral("/org/freedesktop/UPower");
 
 } // namespace
 
@@ -27,6 +32,8 @@ LidStateMonitor::LidStateMonitor(QDBusConnection systemBus, QObject *parent)
     connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &LidStateMonitor::propertiesChanged);
     m_bus.connect(
         service, path, propertiesInterface, QStringLiteral("PropertiesChanged"), this, SLOT(propertiesChanged()));
+    m_bus.connect(
+        upower, upowerPath, propertiesInterface, QStringLiteral("PropertiesChanged"), this, SLOT(propertiesChanged()));
     read();
 }
 

@@ -8,8 +8,11 @@
 
 // Follows logind on the system bus: whether the lid is closed (LidClosed)
 // and whether an external display or a dock is attached (Docked), read at
-// start, on every PropertiesChanged of its manager and whenever logind
-// (re)appears. Without logind the lid counts as open. Main thread only.
+// start, whenever logind (re)appears, and on every PropertiesChanged of
+// logind's manager or of UPower, which tells of the lid's moves that logind
+// keeps to itself. A dock attached or removed while nothing else changes is
+// seen at the next such change. Without logind the lid counts as open. Main
+// thread only.
 class LidStateMonitor : public QObject
 {
     Q_OBJECT

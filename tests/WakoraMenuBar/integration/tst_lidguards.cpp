@@ -43,10 +43,16 @@ class TestLidGuardsAgent : public QObject
         }
     }
 
+    // As the machine does it: logind's values change without a signal (its
+    // LidClosed and Docked do not emit changes), and UPower, which watches
+    // the same switch, announces its LidIsClosed.
     bool setLid(bool closed, bool docked = false)
     {
-        return agent->logind->updateProperties(InhibitMocks::logindInterface,
-            { { QStringLiteral("LidClosed"), closed }, { QStringLiteral("Docked"), docked } });
+        const QDBusMessage reply = agent->logind->call(QStringLiteral("/org/freedesktop/login1"),
+            InhibitMocks::logindInterface, QStringLiteral("SetLidQuietly"), { closed, docked });
+        return reply.type() == QDBusMessage::ReplyMessage
+            && upower->updateProperties(
+                QStringLiteral("org.freedesktop.UPower"), { { QStringLiteral("LidIsClosed"), closed } });
     }
 
     bool setOnBattery(bool onBattery)
@@ -107,6 +113,10 @@ private Q_SLOTS:
         WAKORA_START_OR_SKIP(helper->start(agent->buses, agent->logind));
         QVERIFY(agent->logind->addProperty(InhibitMocks::logindInterface, QStringLiteral("LidClosed"), false));
         QVERIFY(agent->logind->addProperty(InhibitMocks::logindInterface, QStringLiteral("Docked"), false));
+        QVERIFY(agent->logind->addMethod(InhibitMocks::logindInterface, QStringLiteral("SetLidQuietly"),
+            QStringLiteral("bb"), QString(),
+            QStringLiteral("self.props['%1']['LidClosed'] = args[0]; self.props['%1']['Docked'] = args[1]")
+                .arg(InhibitMocks::logindInterface)));
         QVERIFY2(helper->startHelper(&error, false), qPrintable(error));
         thermal = std::make_unique<QTemporaryDir>();
         writeZone(60000);
