@@ -1,5 +1,8 @@
 #pragma once
 
+#include "AssertionKind.h"
+
+#include <QJsonArray>
 #include <QString>
 
 #include <cstdio>
@@ -16,6 +19,17 @@ inline void say(const QString &text)
 inline void complain(const QString &text)
 {
     std::fputs(qPrintable(QStringLiteral("wakora: ") + text + QLatin1Char('\n')), stderr);
+}
+
+// A bit set of kinds as --json names them.
+inline QJsonArray kindNames(qint64 kinds)
+{
+    QJsonArray names;
+    if (kinds & assertionBit(AssertionKind::systemSleep))
+        names.append(QStringLiteral("systemSleep"));
+    if (kinds & assertionBit(AssertionKind::displaySleep))
+        names.append(QStringLiteral("displaySleep"));
+    return names;
 }
 
 } // namespace CommandOutput

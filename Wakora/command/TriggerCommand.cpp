@@ -12,17 +12,8 @@
 namespace {
 
 using CommandOutput::complain;
+using CommandOutput::kindNames;
 using CommandOutput::say;
-
-QJsonArray kindNames(qint64 kinds)
-{
-    QJsonArray names;
-    if (kinds & assertionBit(AssertionKind::systemSleep))
-        names.append(QStringLiteral("systemSleep"));
-    if (kinds & assertionBit(AssertionKind::displaySleep))
-        names.append(QStringLiteral("displaySleep"));
-    return names;
-}
 
 } // namespace
 

@@ -35,6 +35,7 @@
 namespace {
 
 using CommandOutput::complain;
+using CommandOutput::kindNames;
 using CommandOutput::say;
 
 QString onOff(bool on)
@@ -72,16 +73,6 @@ QString ruleLines(const RemoteMenuBar::Rules &rules, const RemoteMenuBar::WhileA
 QJsonValue referenceSeconds(const std::optional<QDateTime> &time)
 {
     return time ? QJsonValue(ReferenceDate::secondsSinceReferenceDate(*time)) : QJsonValue();
-}
-
-QJsonArray kindNames(qint64 kinds)
-{
-    QJsonArray names;
-    if (kinds & assertionBit(AssertionKind::systemSleep))
-        names.append(QStringLiteral("systemSleep"));
-    if (kinds & assertionBit(AssertionKind::displaySleep))
-        names.append(QStringLiteral("displaySleep"));
-    return names;
 }
 
 // Said after a timed session's end when the machine sleeps then.
