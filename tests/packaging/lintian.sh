@@ -10,8 +10,7 @@
 set -uo pipefail
 
 packages=$1
-build=$2
-version=$3
+version=$3 # $2, the build folder, is not needed here
 
 missing() {
     echo "$1"
