@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <optional>
 
 // The wakora command's two streams: what it answers, and what went wrong.
 namespace CommandOutput {
@@ -19,6 +20,19 @@ inline void say(const QString &text)
 inline void complain(const QString &text)
 {
     std::fputs(qPrintable(QStringLiteral("wakora: ") + text + QLatin1Char('\n')), stderr);
+}
+
+// "--name=value" split into its name and value; an option without "=" has
+// no value.
+struct SplitOption {
+    QString name;
+    std::optional<QString> value;
+};
+inline SplitOption splitOption(const QString &argument)
+{
+    if (const qsizetype equals = argument.indexOf(QLatin1Char('=')); equals > 0)
+        return { argument.left(equals), argument.mid(equals + 1) };
+    return { argument, std::nullopt };
 }
 
 // A bit set of kinds as --json names them.

@@ -46,14 +46,9 @@ Expected<TriggerCommand::Request, QString> TriggerCommand::parse(const QString &
     }
 
     while (!arguments.isEmpty()) {
-        QString option = arguments.takeFirst();
-        QString value;
-        bool hasValue = false;
-        if (const qsizetype equals = option.indexOf(QLatin1Char('=')); equals > 0) {
-            value = option.mid(equals + 1);
-            option.truncate(equals);
-            hasValue = true;
-        }
+        const auto [option, given] = CommandOutput::splitOption(arguments.takeFirst());
+        QString value = given.value_or(QString());
+        bool hasValue = given.has_value();
         if (!request.enabled)
             return Unexpected(QStringLiteral("%1 off에는 옵션을 쓸 수 없습니다: %2").arg(name, option));
         if ((option == u"--display" || option == u"--no-display") && !hasValue) {

@@ -206,14 +206,9 @@ QCoro::Task<int> WakoraCommand::run(QStringList arguments)
         std::optional<qint64> seconds;
         std::optional<QTime> until;
         while (!arguments.isEmpty()) {
-            QString option = arguments.takeFirst();
-            QString value;
-            bool hasValue = false;
-            if (const qsizetype equals = option.indexOf(QLatin1Char('=')); equals > 0) {
-                value = option.mid(equals + 1);
-                option.truncate(equals);
-                hasValue = true;
-            }
+            const auto [option, given] = CommandOutput::splitOption(arguments.takeFirst());
+            QString value = given.value_or(QString());
+            bool hasValue = given.has_value();
             if (option == u"--display" && !hasValue) {
                 display = true;
                 continue;
