@@ -1,5 +1,7 @@
 #include "FullscreenTrigger.h"
 
+#include "KWinFullscreenScript.h"
+
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
@@ -58,20 +60,29 @@ void FullscreenTrigger::Disconnect::operator()(xcb_connection_t *connection) con
     xcb_disconnect(connection);
 }
 
-FullscreenTrigger::FullscreenTrigger(QProcessEnvironment environment, QObject *parent)
+FullscreenTrigger::FullscreenTrigger(QDBusConnection sessionBus, QProcessEnvironment environment, QObject *parent)
     : Trigger(parent)
+    , m_bus(std::move(sessionBus))
     , m_environment(std::move(environment))
 { }
 
 FullscreenTrigger::~FullscreenTrigger() = default;
 
+bool FullscreenTrigger::onWayland() const
+{
+    return !m_environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty()
+        || m_environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland");
+}
+
 std::optional<QString> FullscreenTrigger::sessionUnavailable() const
 {
     // Under XWayland the X side sees only X clients: on a Wayland session the
-    // EWMH properties would miss most windows.
-    if (!m_environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty()
-        || m_environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland"))
+    // EWMH properties would miss most windows, and only KWin tells.
+    if (onWayland()) {
+        if (m_kwin || KWinFullscreenScript::kwinPresent(m_bus))
+            return std::nullopt;
         return QStringLiteral("Wayland에서는 이 데스크톱이 전체 화면 창을 알려 주지 않습니다");
+    }
     if (m_environment.value(QStringLiteral("DISPLAY")).isEmpty())
         return QStringLiteral("화면이 없어 전체 화면 창을 알 수 없습니다");
     return std::nullopt;
@@ -87,8 +98,12 @@ std::optional<QString> FullscreenTrigger::unavailable() const
 void FullscreenTrigger::start(const QVariantMap &options)
 {
     Q_UNUSED(options);
-    if (m_connection || sessionUnavailable())
+    if (m_connection || m_kwin || sessionUnavailable())
         return;
+    if (onWayland()) {
+        startKWin();
+        return;
+    }
     const QByteArray display = m_environment.value(QStringLiteral("DISPLAY")).toLocal8Bit();
     int screenNumber = 0;
     std::unique_ptr<xcb_connection_t, Disconnect> connection(xcb_connect(display.constData(), &screenNumber));
@@ -119,8 +134,22 @@ void FullscreenTrigger::start(const QVariantMap &options)
     readEvents();
 }
 
+void FullscreenTrigger::startKWin()
+{
+    m_failure.reset();
+    m_kwin = std::make_unique<KWinFullscreenScript>(m_bus);
+    connect(m_kwin.get(), &KWinFullscreenScript::fullscreenChanged, this,
+        [this](bool fullscreen, const QString &title) { setActive(fullscreen, title); });
+    connect(m_kwin.get(), &KWinFullscreenScript::failed, this, [this](const QString &why) {
+        m_failure = why;
+        setActive(false);
+    });
+    m_kwin->start();
+}
+
 void FullscreenTrigger::stop()
 {
+    m_kwin.reset();
     m_notifier.reset();
     m_connection.reset();
     m_activeWindow = 0;

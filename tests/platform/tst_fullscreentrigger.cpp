@@ -43,7 +43,7 @@ private Q_SLOTS:
     {
         QFETCH(QProcessEnvironment, session);
         QFETCH(QString, why);
-        FullscreenTrigger trigger(session);
+        FullscreenTrigger trigger(QDBusConnection(QStringLiteral("no bus")), session);
         QCOMPARE(trigger.name(), QStringLiteral("fullscreen"));
         QCOMPARE(trigger.defaultKinds(), 3);
         QCOMPARE(trigger.unavailable().value_or(QString()), why);
@@ -58,7 +58,8 @@ private Q_SLOTS:
     void anUnreachableServerSaysSo()
     {
         // A display number no server listens on, by a socket path that cannot exist.
-        FullscreenTrigger trigger(environment({ { QStringLiteral("DISPLAY"), QStringLiteral("unix:65001") } }));
+        FullscreenTrigger trigger(QDBusConnection(QStringLiteral("no bus")),
+            environment({ { QStringLiteral("DISPLAY"), QStringLiteral("unix:65001") } }));
         QCOMPARE(trigger.unavailable(), std::nullopt);
         trigger.start({});
         QVERIFY(!trigger.isWatching());

@@ -102,7 +102,7 @@ private Q_SLOTS:
         openWindow(film);
         openWindow(other);
 
-        FullscreenTrigger trigger(environment());
+        FullscreenTrigger trigger(QDBusConnection(QStringLiteral("no bus")), environment());
         QCOMPARE(trigger.unavailable(), std::nullopt);
         QSignalSpy changes(&trigger, &Trigger::activeChanged);
         trigger.start({});
@@ -161,7 +161,7 @@ private Q_SLOTS:
 
     void theServerGoingAwayEndsTheActivity()
     {
-        FullscreenTrigger trigger(environment());
+        FullscreenTrigger trigger(QDBusConnection(QStringLiteral("no bus")), environment());
         wmctrl({ QStringLiteral("-a"), QStringLiteral("wakora-other") });
         wmctrl({ QStringLiteral("-r"), QStringLiteral("wakora-other"), QStringLiteral("-b"),
             QStringLiteral("add,fullscreen") });
