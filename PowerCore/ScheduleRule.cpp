@@ -1,5 +1,7 @@
 #include "ScheduleRule.h"
 
+#include "WallClock.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -55,18 +57,10 @@ QString clockText(int minutes)
 // spring-forward change skips that time, the first moment after the gap.
 QDateTime firstShowing(QDate date, int minutes, const QTimeZone &zone)
 {
-    const QDateTime wall = QDateTime(date, QTime(0, 0), QTimeZone::utc()).addSecs(qint64(minutes) * 60);
-    std::optional<QDateTime> earliest;
-    // The offsets in force a day either side cover every change that can
-    // touch this time; each is right only where the zone agrees with it.
-    for (const qint64 side : { -86400, 86400 }) {
-        const int offset = zone.offsetFromUtc(wall.addSecs(side));
-        const QDateTime instant = wall.addSecs(-offset);
-        if (zone.offsetFromUtc(instant) == offset && (!earliest || instant < *earliest))
-            earliest = instant;
-    }
-    if (earliest)
-        return earliest->toTimeZone(zone);
+    const QTime time(minutes / 60, minutes % 60);
+    if (const auto shown = WallClock::shownAt(date, time, zone))
+        return shown->toTimeZone(zone);
+    const QDateTime wall(date, time, QTimeZone::utc());
     // Skipped: the change itself is the first moment the clock is past it.
     const QDateTime before = wall.addSecs(-zone.offsetFromUtc(wall.addSecs(-86400)) - 86400);
     const QTimeZone::OffsetData change = zone.nextTransition(before);

@@ -1,5 +1,7 @@
 #include "SessionLength.h"
 
+#include "WallClock.h"
+
 #include <QCoreApplication>
 #include <QRegularExpression>
 
@@ -10,23 +12,6 @@ namespace {
 QString durationError(const QString &text)
 {
     return QCoreApplication::translate("PowerCore", "잘못된 시간 길이입니다: \"%1\" (예: 90m, 2h, 1h30m)").arg(text);
-}
-
-// The instant at which the zone's clocks show the date and time, where there
-// is one; the earliest of two where the offset changes back across it.
-std::optional<QDateTime> shownAt(QDate date, QTime time, const QTimeZone &zone)
-{
-    const QDateTime wall(date, time, QTimeZone::utc());
-    std::optional<QDateTime> earliest;
-    // The offsets in force a day either side cover every change that can
-    // touch this time; each is right only where the zone agrees with it.
-    for (const qint64 side : { -86400, 86400 }) {
-        const int offset = zone.offsetFromUtc(wall.addSecs(side));
-        const QDateTime instant = wall.addSecs(-offset);
-        if (zone.offsetFromUtc(instant) == offset && (!earliest || instant < *earliest))
-            earliest = instant;
-    }
-    return earliest;
 }
 
 } // namespace
@@ -68,7 +53,7 @@ QDateTime SessionLength::nextOccurrence(const QDateTime &now, QTime time, const 
     const QDate today = now.toTimeZone(zone).date();
     for (int days = 0; days < 3; ++days) {
         const QDate date = today.addDays(days);
-        std::optional<QDateTime> instant = shownAt(date, time, zone);
+        std::optional<QDateTime> instant = WallClock::shownAt(date, time, zone);
         if (!instant) {
             // Skipped by a spring-forward change: read with the offset before it.
             const QDateTime wall(date, time, QTimeZone::utc());
