@@ -168,6 +168,8 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching()
     TriggerPlaces places;
     places.sessionBus = m_sessionBus;
     places.systemBus = m_systemBus;
+    places.wallClock = m_wallClock.get();
+    places.sleep = m_sleepWatcher.get();
     m_triggerKeeper = std::make_unique<TriggerKeeper>(m_ledger.get(), m_ruleStore.get(), makeTriggers(places, nullptr));
     m_usageRecorder = std::make_unique<UsageRecorder>(m_powerController.get(), std::move(status),
         std::move(applications), std::make_shared<UsageStore>(UsageStore::defaultPath()));

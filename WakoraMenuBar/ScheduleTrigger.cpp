@@ -60,14 +60,10 @@ void ScheduleTrigger::start(const QVariantMap &options)
         return;
     }
     m_rule = rule.value();
-    if (m_watch.wallClock && !m_wallClock) {
-        m_wallClock = std::make_unique<WallClockWatcher>();
-        connect(m_wallClock.get(), &WallClockWatcher::clockSet, this, &ScheduleTrigger::clockMoved);
-    }
-    if (m_watch.systemBus && !m_sleep) {
-        m_sleep = std::make_unique<SleepWatcher>(*m_watch.systemBus);
-        connect(m_sleep.get(), &SleepWatcher::resumed, this, &ScheduleTrigger::clockMoved);
-    }
+    if (m_watch.wallClock && !m_clockSet)
+        m_clockSet = connect(m_watch.wallClock, &WallClockWatcher::clockSet, this, &ScheduleTrigger::clockMoved);
+    if (m_watch.sleep && !m_resumed)
+        m_resumed = connect(m_watch.sleep, &SleepWatcher::resumed, this, &ScheduleTrigger::clockMoved);
     evaluate();
 }
 
@@ -75,8 +71,8 @@ void ScheduleTrigger::stop()
 {
     m_timer.stop();
     m_rule.reset();
-    m_wallClock.reset();
-    m_sleep.reset();
+    disconnect(m_clockSet);
+    disconnect(m_resumed);
     clearActive();
 }
 

@@ -3,13 +3,11 @@
 #include "ScheduleRule.h"
 #include "Trigger.h"
 
-#include <QDBusConnection>
 #include <QDateTime>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
 
 class SleepWatcher;
@@ -26,12 +24,12 @@ class ScheduleTrigger final : public Trigger
 
 public:
     using Clock = std::function<QDateTime()>;
-    // Where it hears that the clock moved: the wall clock's timerfd and
-    // logind's resume on the system bus. Tests give neither and call
-    // clockMoved() themselves.
+    // Where it hears that the clock moved: the agent's own watchers of the
+    // wall clock and of logind's resume, followed while the trigger
+    // watches. Tests give neither and call clockMoved() themselves.
     struct Watch {
-        bool wallClock = true;
-        std::optional<QDBusConnection> systemBus;
+        WallClockWatcher *wallClock = nullptr;
+        SleepWatcher *sleep = nullptr;
     };
 
     static QString optionKey() { return QStringLiteral("schedule"); }
@@ -57,6 +55,6 @@ private:
     Watch m_watch;
     std::optional<ScheduleRule> m_rule;
     QTimer m_timer;
-    std::unique_ptr<WallClockWatcher> m_wallClock;
-    std::unique_ptr<SleepWatcher> m_sleep;
+    QMetaObject::Connection m_clockSet;
+    QMetaObject::Connection m_resumed;
 };

@@ -15,6 +15,6 @@ QList<Trigger *> makeTriggers(const TriggerPlaces &places, QObject *parent)
     triggers.append(new RemoteLoginTrigger(places.systemBus, parent));
     triggers.append(new BusyTrigger(places.proc, BusyTrigger::defaultInterval, parent));
     triggers.append(
-        new ScheduleTrigger([] { return QDateTime::currentDateTime(); }, { true, places.systemBus }, parent));
+        new ScheduleTrigger([] { return QDateTime::currentDateTime(); }, { places.wallClock, places.sleep }, parent));
     return triggers;
 }

@@ -3,6 +3,9 @@
 #include "Trigger.h"
 
 #include <QDBusConnection>
+
+class SleepWatcher;
+class WallClockWatcher;
 #include <QList>
 #include <QString>
 
@@ -12,6 +15,10 @@ struct TriggerPlaces {
     QDBusConnection sessionBus = QDBusConnection::sessionBus();
     QDBusConnection systemBus = QDBusConnection::systemBus();
     QString proc = QStringLiteral("/proc"); // the busy trigger's counters
+    // The agent's watchers of clock changes and resumes, which the schedule
+    // follows; they outlive the triggers.
+    WallClockWatcher *wallClock = nullptr;
+    SleepWatcher *sleep = nullptr;
 };
 
 // Every trigger the agent offers, made for this desktop, in the order they

@@ -47,7 +47,7 @@ private Q_SLOTS:
         QVERIFY(berlin.isValid());
         clock = at(0, 8, 59);
         // Neither the wall clock nor logind: the test says when the clock moved.
-        trigger = std::make_unique<ScheduleTrigger>([this] { return clock; }, ScheduleTrigger::Watch{ false, {} });
+        trigger = std::make_unique<ScheduleTrigger>([this] { return clock; }, ScheduleTrigger::Watch{});
     }
 
     void cleanup() { trigger.reset(); }
@@ -106,7 +106,7 @@ private Q_SLOTS:
         running.start();
         const QDateTime base = at(0, 9).addMSecs(-150);
         trigger = std::make_unique<ScheduleTrigger>(
-            [base, running] { return base.addMSecs(running.elapsed()); }, ScheduleTrigger::Watch{ false, {} });
+            [base, running] { return base.addMSecs(running.elapsed()); }, ScheduleTrigger::Watch{});
         QSignalSpy changed(trigger.get(), &Trigger::activeChanged);
         trigger->start(schedule(u"daily 09:00-09:01"_s));
         QVERIFY(!trigger->isActive());
