@@ -153,7 +153,7 @@ void AppDelegate::buildFixtures(const FixtureMode &mode)
     m_clamshellService = std::make_shared<UITestClamshellService>(mode.clamshell);
     m_usage = std::make_shared<UITestUsage>(mode.history);
     auto applications = std::make_unique<FakeRunningApplications>();
-    applications->insert({ 2140, true, QStringLiteral("동영상"), QString() });
+    applications->insert({ UITestPowerStatus::videoPlayerPID, true, QStringLiteral("동영상"), QString() });
     m_applications = std::move(applications);
 }
 

@@ -14,9 +14,10 @@ QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> UITestPowerStat
     if (m_mode == FixtureMode::Status::empty)
         co_return QList<ProcessAssertion>();
     QList<ProcessAssertion> sample = {
-        { 2140, QStringLiteral("idle"), QStringLiteral("Playing video"), QStringLiteral("totem") },
-        { 455, QStringLiteral("sleep"), QStringLiteral("Backing up home"), QStringLiteral("restic") },
-        { 901, QStringLiteral("handle-lid-switch"), QStringLiteral("GNOME handling"), QStringLiteral("gsd-power") },
+        { videoPlayerPID, QStringLiteral("idle"), QStringLiteral("Playing video"), QStringLiteral("totem") },
+        { backupPID, QStringLiteral("sleep"), QStringLiteral("Backing up home"), QStringLiteral("restic") },
+        { lidHandlerPID, QStringLiteral("handle-lid-switch"), QStringLiteral("GNOME handling"),
+            QStringLiteral("gsd-power") },
     };
     for (const AssertionKind kind : allAssertionKinds) {
         if (m_isHeld && m_isHeld(kind))

@@ -15,6 +15,13 @@ public:
     // `isHeld` tells which kinds this process holds now.
     using HeldKinds = std::function<bool(AssertionKind)>;
 
+    // The other processes' ids: above any a Linux process can have (the
+    // kernel's limit is 2^22), so that none is ever this process's own and
+    // shown as "이 앱".
+    static constexpr qint32 videoPlayerPID = 4194304 + 2140;
+    static constexpr qint32 backupPID = 4194304 + 455;
+    static constexpr qint32 lidHandlerPID = 4194304 + 901;
+
     UITestPowerStatus(FixtureMode::Status mode, qint32 ownPID, HeldKinds isHeld);
 
     QCoro::Task<Expected<QList<ProcessAssertion>, PowerStatusError>> assertions() override;
