@@ -2,8 +2,10 @@
 
 #include "DBusCalls.h"
 
+#include <QCoroTimer>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +14,8 @@
 #include <QMetaClassInfo>
 #include <QPointer>
 #include <QTemporaryFile>
+
+#include <algorithm>
 
 using namespace std::chrono_literals;
 
@@ -22,6 +26,9 @@ namespace {
 const QString scriptingPath = QStringLiteral("/Scripting");
 const QString scriptingInterface = QStringLiteral("org.kde.kwin.Scripting");
 constexpr auto callTimeout = 5s;
+constexpr auto scriptingPatience = 60s;
+constexpr std::chrono::milliseconds maximumPause = 4s;
+const QString unknownObject = QStringLiteral("org.freedesktop.DBus.Error.UnknownObject");
 
 QString reportInterface()
 {
@@ -183,20 +190,33 @@ QCoro::Task<> KWinFullscreenScript::load(quint64 generation)
     }
     self->m_kwinOwner = ownerReply.arguments().value(0).toString();
 
-    // A script of ours from before KWin's restart, if KWin kept it, goes first.
-    QDBusMessage unloadOld
-        = QDBusMessage::createMethodCall(service, scriptingPath, scriptingInterface, QStringLiteral("unloadScript"));
-    unloadOld << plugin;
-    co_await DBusCalls::call(bus, unloadOld, callTimeout);
-    if (!self || generation != self->m_generation)
-        co_return;
+    // KWin takes its name before its scripting interface is there (at the
+    // session's start, and when it comes back after a crash), so a load
+    // asked for at once may find no such object: it is asked again, after
+    // 0.25 s and doubling up to 4 s, for as long as KWin may take to start.
+    QDBusMessage loaded;
+    const QDeadlineTimer patience(scriptingPatience);
+    for (auto pause = std::chrono::milliseconds(250);; pause = std::min(pause * 2, maximumPause)) {
+        // A script of ours from before KWin's restart, if KWin kept it, goes first.
+        QDBusMessage unloadOld = QDBusMessage::createMethodCall(
+            service, scriptingPath, scriptingInterface, QStringLiteral("unloadScript"));
+        unloadOld << plugin;
+        co_await DBusCalls::call(bus, unloadOld, callTimeout);
+        if (!self || generation != self->m_generation)
+            co_return;
 
-    QDBusMessage loadScript
-        = QDBusMessage::createMethodCall(service, scriptingPath, scriptingInterface, QStringLiteral("loadScript"));
-    loadScript << file << plugin;
-    const QDBusMessage loaded = co_await DBusCalls::call(bus, loadScript, callTimeout);
-    if (!self || generation != self->m_generation)
-        co_return;
+        QDBusMessage loadScript
+            = QDBusMessage::createMethodCall(service, scriptingPath, scriptingInterface, QStringLiteral("loadScript"));
+        loadScript << file << plugin;
+        loaded = co_await DBusCalls::call(bus, loadScript, callTimeout);
+        if (!self || generation != self->m_generation)
+            co_return;
+        if (loaded.errorName() != unknownObject || patience.hasExpired())
+            break;
+        co_await QCoro::sleepFor(pause);
+        if (!self || generation != self->m_generation)
+            co_return;
+    }
     const int id = loaded.type() == QDBusMessage::ReplyMessage ? loaded.arguments().value(0).toInt() : -1;
     if (id < 0) {
         qCWarning(lcKWinFullscreen) << "KWin did not load the script:" << loaded.errorMessage();
@@ -214,7 +234,7 @@ QCoro::Task<> KWinFullscreenScript::load(quint64 generation)
             qCInfo(lcKWinFullscreen) << "KWin runs the fullscreen script at" << path;
             co_return;
         }
-        if (ran.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownObject")) {
+        if (ran.errorName() != unknownObject) {
             qCWarning(lcKWinFullscreen) << "KWin did not run the script:" << ran.errorMessage();
             break;
         }

@@ -24,7 +24,7 @@ class QTemporaryFile;
 // by an agent that was killed calls a name nobody owns until KWin ends.
 // Reports from anyone but KWin are refused. When KWin leaves the bus
 // nothing is fullscreen any more; when it comes back the script is loaded
-// into the new one. Main thread only.
+// into the new one, once its scripting interface is up. Main thread only.
 class KWinFullscreenScript : public QObject, protected QDBusContext
 {
     Q_OBJECT

@@ -77,7 +77,9 @@ bool scriptLoaded(QDBusConnection bus, const QString &watcher)
     QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/Scripting"),
         QStringLiteral("org.kde.kwin.Scripting"), QStringLiteral("isScriptLoaded"));
     message << KWinFullscreenScript::pluginName(watcher);
-    return bus.call(message, QDBus::Block, 5000).arguments().value(0).toBool();
+    // An error's only argument is its text, which would read as true.
+    const QDBusMessage reply = bus.call(message, QDBus::Block, 5000);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
 
 } // namespace
@@ -281,6 +283,29 @@ private Q_SLOTS:
         trigger.stop();
         QTRY_COMPARE_WITH_TIMEOUT(trigger.unavailable(),
             QStringLiteral("Wayland에서는 이 데스크톱이 전체 화면 창을 알려 주지 않습니다"), 5000);
+    }
+
+    void aKWinThatComesBackRunsTheScriptAgain()
+    {
+        // KWin takes its bus name before its scripting interface is there:
+        // a watcher that hears the name come back asks too early, and waits.
+        if (!kwin.isRunning())
+            WAKORA_START_OR_SKIP(startKWin());
+        QDBusConnection triggerBus = bus.newConnection();
+        FullscreenTrigger trigger(triggerBus, sessionEnvironment());
+        trigger.start({});
+        QTRY_VERIFY_WITH_TIMEOUT(scriptLoaded(bus.connection(), triggerBus.baseService()), 10000);
+        kwin.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!KWinFullscreenScript::kwinPresent(bus.connection()), 5000);
+        WAKORA_START_OR_SKIP(startKWin());
+        QTRY_VERIFY_WITH_TIMEOUT(scriptLoaded(bus.connection(), triggerBus.baseService()), 30000);
+        QProcess *film = openWindow(QStringLiteral("wakora-film"));
+        QVERIFY(film);
+        QTest::qWait(1000);
+        tell(film, QStringLiteral("fullscreen"));
+        QTRY_VERIFY_WITH_TIMEOUT(trigger.isActive(), 10000);
+        QCOMPARE(trigger.unavailable(), std::nullopt);
+        trigger.stop();
     }
 };
 
