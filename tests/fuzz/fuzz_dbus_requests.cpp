@@ -406,7 +406,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     auto setting = std::make_shared<MemorySetting>();
     auto marker = std::make_shared<MemoryMarker>();
-    HelperService helper(bus, std::make_shared<ClamshellPolicy>(setting, marker), HelperService::Options{ admitted });
+    HelperService::Options options;
+    options.admittedPrograms = admitted;
+    HelperService helper(bus, std::make_shared<ClamshellPolicy>(setting, marker), options);
     fuzzCheck(bus.registerVirtualObject(ClamshellService::objectPath(), &helper), "the helper is on the connection");
 
     std::vector<Call> calls;
